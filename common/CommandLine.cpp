@@ -1,0 +1,24 @@
+#include "CommandLine.h"
+
+wchar_t SwitchLetter(const wchar_t* argument, CharUpperFunction upper)
+{
+    if (argument == nullptr || (argument[0] != L'/' && argument[0] != L'-'))
+        return 0;
+    if (argument[1] == L'\0')
+        return 0;
+    return upper != nullptr ? upper(argument[1]) : argument[1];
+}
+
+bool IsCloseSwitch(const wchar_t* argument, CharUpperFunction upper)
+{
+    return SwitchLetter(argument, upper) == L'U';
+}
+
+bool HasCloseSwitch(int argc, const wchar_t* const* argv, CharUpperFunction upper)
+{
+    for (int i = 1; i < argc && argv != nullptr; ++i) {
+        if (IsCloseSwitch(argv[i], upper))
+            return true;
+    }
+    return false;
+}

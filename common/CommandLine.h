@@ -1,0 +1,16 @@
+// The command-line switch rules of both programs.
+#pragma once
+
+// Upper-cases one character, as the system does (CharUpperW on a single
+// character). Passed in so that the rule itself needs no Windows headers.
+typedef wchar_t (*CharUpperFunction)(wchar_t);
+
+// The switch letter of an argument: its second character, upper-cased, when
+// the first is '/' or '-'; otherwise 0. The rest of the argument is ignored.
+wchar_t SwitchLetter(const wchar_t* argument, CharUpperFunction upper);
+
+// The configuration program's close switch: /U, -u, /Uninstall ...
+bool IsCloseSwitch(const wchar_t* argument, CharUpperFunction upper);
+
+// Whether any argument after the program name (argv[0]) is the close switch.
+bool HasCloseSwitch(int argc, const wchar_t* const* argv, CharUpperFunction upper);

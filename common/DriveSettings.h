@@ -1,0 +1,38 @@
+// The process's drive settings table and its machine-wide registry store.
+#pragma once
+
+#include <windows.h>
+
+#include "DriveSettingsRecord.h"
+
+// "Software\Velloran\BrimSet": under HKEY_LOCAL_MACHINE it holds the drive
+// settings, under HKEY_CURRENT_USER the monitor's last update check. Both
+// programs open it in the 32-bit registry view, whatever their own build, so
+// that every build reads and writes the same stored value.
+extern const wchar_t SETTINGS_KEY[];
+extern const wchar_t DRIVE_SETTINGS_VALUE[];
+constexpr REGSAM SETTINGS_KEY_VIEW = KEY_WOW64_32KEY;
+
+// String ids that both programs' string tables share.
+constexpr UINT IDS_APP_TITLE = 103;           // program title, message-box caption
+constexpr UINT IDS_WRITE_FAILED = 107;        // "Failed to write the values to the registry"
+constexpr UINT IDS_SETTINGS_ACCESS_DENIED = 113;
+
+// The table: 26 records, A: to Z:, all zero until loaded.
+extern DriveSettingsImage DriveSettingsTable;
+
+// Fills DriveSettingsTable from the store; never reports anything. A missing
+// key or value, or a value longer than the table, leaves the table as it
+// was; a shorter value replaces only its leading bytes.
+void LoadDriveSettings();
+
+// Writes the whole table; shows its own failures (owned by `owner`) and
+// returns the Windows status, 0 on success.
+DWORD SaveDriveSettings(HWND owner);
+
+// A string-table text in a message box captioned with string 103.
+int ShowStringMessage(HWND owner, UINT stringId, UINT type);
+
+// The system's text for a Windows error code, captioned with string 103.
+// Shows nothing and returns 0 when the system has no text for the code.
+int ShowSystemErrorMessage(HWND owner, DWORD error, UINT type);

@@ -1,0 +1,30 @@
+// The named events through which the configuration program reaches every
+// running monitor, and the monitor's own stop event.
+#pragma once
+
+#include <windows.h>
+
+// Held until the process ends; null when creation failed for both names.
+extern HANDLE SettingsChangedEvent;
+extern HANDLE ThreadStopEvent;
+extern HANDLE MonitorCloseEvent;
+
+extern const wchar_t SETTINGS_CHANGED_EVENT_NAME[];           // "Global\CA56EB1D-..."
+extern const wchar_t SETTINGS_CHANGED_EVENT_FALLBACK_NAME[];  // session-local
+extern const wchar_t MONITOR_CLOSE_EVENT_NAME[];              // "Global\{4AC75521-...}"
+extern const wchar_t MONITOR_CLOSE_EVENT_FALLBACK_NAME[];
+
+// Fills `descriptor` with a DACL holding one ACE that grants Everyone
+// EVENT_ALL_ACCESS. Returns the ACL, which the caller frees with LocalFree
+// once the events exist, or null on failure (nothing to free then).
+PACL BuildEventSecurityDescriptor(SECURITY_DESCRIPTOR* descriptor);
+
+// Creates or opens SettingsChangedEvent, ThreadStopEvent and
+// MonitorCloseEvent, in that order.
+void CreateSignalEvents();
+
+// Sleep(0), then pulse SettingsChangedEvent: every waiting monitor reloads.
+void NotifySettingsChanged();
+
+// Sleep(0), then pulse MonitorCloseEvent: every waiting monitor exits.
+void RequestMonitorClose();

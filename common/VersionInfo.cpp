@@ -1,0 +1,158 @@
+#include "VersionInfo.h"
+
+#include <shellapi.h>
+
+#include <vector>
+
+#include "DriveSettings.h"
+#include "Handles.h"
+#include "TextFormat.h"
+
+const wchar_t LAST_UPDATE_CHECK_VALUE[] = L"LastUpdateCheck";
+
+namespace {
+
+const wchar_t* const VERSION_STRING_NAMES[] = {
+    L"CompanyName",    L"FileDescription",  L"FileVersion", L"InternalName",   L"LegalCopyright",
+    L"LegalTrademarks", L"OriginalFilename", L"ProductName", L"ProductVersion",
+};
+
+// The module's whole version block, or an empty buffer.
+std::vector<BYTE> ReadVersionBlock(HMODULE module)
+{
+    std::wstring path = ModuleFilePath(module);
+    DWORD handle = 0;
+    DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
+    if (size == 0)
+        return {};
+    std::vector<BYTE> block(size);
+    if (!GetFileVersionInfoW(path.c_str(), 0, size, block.data()))
+        return {};
+    return block;
+}
+
+wchar_t HexDigit(unsigned value)
+{
+    return static_cast<wchar_t>(value < 10 ? L'0' + value : L'a' + value - 10);
+}
+
+void AppendHex4(std::wstring& text, WORD value)
+{
+    for (int shift = 12; shift >= 0; shift -= 4)
+        text += HexDigit((value >> shift) & 0xF);
+}
+
+}  // namespace
+
+std::wstring ModuleFilePath(HMODULE module)
+{
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        length = static_cast<DWORD>(BoundedLength(path, MAX_PATH - 1));
+    return std::wstring(path, length);
+}
+
+std::wstring ReadVersionString(HMODULE module, VersionStringId id)
+{
+    if (id < 0 || id > VS_PRODUCT_VERSION)
+        return {};
+    std::vector<BYTE> block = ReadVersionBlock(module);
+    if (block.empty())
+        return {};
+
+    struct Translation {
+        WORD language;
+        WORD codePage;
+    };
+    Translation* translation = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+                        &length) ||
+        length < sizeof(Translation) || translation == nullptr)
+        return {};
+
+    std::wstring subBlock = L"\\StringFileInfo\\";
+    AppendHex4(subBlock, translation->language);
+    AppendHex4(subBlock, translation->codePage);
+    subBlock += L"\\";
+    subBlock += VERSION_STRING_NAMES[id];
+
+    wchar_t* value = nullptr;
+    if (!VerQueryValueW(block.data(), subBlock.c_str(), reinterpret_cast<void**>(&value), &length) || value == nullptr)
+        return {};
+    return std::wstring(value, BoundedLength(value, length));
+}
+
+std::optional<VS_FIXEDFILEINFO> ReadFixedFileInfo(HMODULE module)
+{
+    std::vector<BYTE> block = ReadVersionBlock(module);
+    if (block.empty())
+        return std::nullopt;
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || fixed == nullptr ||
+        length < sizeof(VS_FIXEDFILEINFO))
+        return std::nullopt;
+    return *fixed;
+}
+
+std::wstring FormatFileVersion(const VS_FIXEDFILEINFO& info)
+{
+    return FormatVersionNumbers(info.dwFileVersionMS, info.dwFileVersionLS);
+}
+
+void LaunchUpdater(HWND owner, HMODULE module, int origin)
+{
+    std::optional<VS_FIXEDFILEINFO> fixed = ReadFixedFileInfo(module);
+    int64_t packed = fixed ? PackFileVersion(fixed->dwFileVersionMS, fixed->dwFileVersionLS) : 0;
+
+    std::wstring path = ModuleFilePath(module);
+    std::wstring updater = ReplaceFileName(path, UPDATER_FILE_NAME);
+    std::wstring parameters = FormatUpdaterParameters(FileNameOfPath(path), packed, origin);
+
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_UNICODE;
+    info.hwnd = owner;
+    info.lpVerb = nullptr;
+    info.lpFile = updater.c_str();
+    info.lpParameters = parameters.c_str();
+    info.lpDirectory = nullptr;
+    info.nShow = SW_SHOWNORMAL;
+    if (owner != nullptr) {
+        info.fMask |= SEE_MASK_HMONITOR;
+        info.hMonitor = MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST);
+    }
+    ShellExecuteExW(&info);
+}
+
+void CheckForUpdatesIfDue(HWND window, HMODULE module, int64_t interval)
+{
+    UniqueRegKey key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr, REG_OPTION_VOLATILE,
+                        KEY_READ | KEY_WRITE | SETTINGS_KEY_VIEW, nullptr, key.Put(), nullptr) != ERROR_SUCCESS)
+        return;
+
+    // One byte more than a valid value, so that a longer one reads as too long.
+    uint8_t data[LAST_UPDATE_CHECK_SIZE + 1] = {};
+    DWORD size = sizeof(data);
+    DWORD type = REG_NONE;
+    LSTATUS status = RegQueryValueExW(key.Get(), LAST_UPDATE_CHECK_VALUE, nullptr, &type, data, &size);
+    int64_t stored = 0;
+    bool present = DecodeLastUpdateCheck(status == ERROR_SUCCESS, type, data, size, &stored);
+
+    FILETIME now = {};
+    GetSystemTimeAsFileTime(&now);
+    int64_t nowTime =
+        UpdateTimeFromFileTime((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+
+    if (!IsUpdateDue(present, stored, nowTime, interval))
+        return;
+
+    LaunchUpdater(window, module, UPDATE_ORIGIN_SCHEDULE);
+
+    uint8_t bytes[LAST_UPDATE_CHECK_SIZE];
+    EncodeLastUpdateCheck(nowTime, bytes);
+    RegSetValueExW(key.Get(), LAST_UPDATE_CHECK_VALUE, 0, REG_BINARY, bytes, sizeof(bytes));
+}

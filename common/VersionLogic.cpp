@@ -1,0 +1,79 @@
+#include "VersionLogic.h"
+
+#include "TextFormat.h"
+
+int64_t PackFileVersion(uint32_t versionMS, uint32_t versionLS)
+{
+    return static_cast<int64_t>((static_cast<uint64_t>(versionMS) << 32) | versionLS);
+}
+
+std::wstring FormatVersionNumbers(uint32_t versionMS, uint32_t versionLS)
+{
+    wchar_t text[64];
+    FormatText(text, 64, L"%u.%u.%u.%u",
+               { versionMS >> 16, versionMS & 0xFFFFu, versionLS >> 16, versionLS & 0xFFFFu });
+    return text;
+}
+
+std::wstring FileNameOfPath(const std::wstring& path)
+{
+    size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+std::wstring ReplaceFileName(const std::wstring& path, const std::wstring& fileName)
+{
+    size_t slash = path.find_last_of(L"\\/");
+    std::wstring directory = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+    if (slash == std::wstring::npos && !path.empty())
+        directory = path + L"\\";
+    return directory + fileName;
+}
+
+std::wstring FormatUpdaterParameters(const std::wstring& fileName, int64_t packedVersion, int origin)
+{
+    // The numbers first, with an empty name, to learn what is left for it.
+    wchar_t tail[UPDATER_PARAMETERS_CAPACITY];
+    size_t tailLength = FormatText(tail, UPDATER_PARAMETERS_CAPACITY, UPDATER_PARAMETER_TEMPLATE,
+                                   { L"", packedVersion, static_cast<int32_t>(origin) });
+    size_t room = UPDATER_PARAMETERS_CAPACITY - 1 - tailLength;
+    std::wstring name = fileName.substr(0, room);
+
+    wchar_t text[UPDATER_PARAMETERS_CAPACITY];
+    FormatText(text, UPDATER_PARAMETERS_CAPACITY, UPDATER_PARAMETER_TEMPLATE,
+               { name.c_str(), packedVersion, static_cast<int32_t>(origin) });
+    return text;
+}
+
+int64_t UpdateTimeFromFileTime(uint64_t fileTime)
+{
+    return static_cast<int64_t>(fileTime - UNIX_EPOCH_AS_FILETIME);
+}
+
+bool DecodeLastUpdateCheck(bool readOk, uint32_t type, const uint8_t* data, size_t size, int64_t* stored)
+{
+    if (!readOk || type != STORED_TYPE_BINARY || size != LAST_UPDATE_CHECK_SIZE || data == nullptr)
+        return false;
+    uint64_t v = 0;
+    for (size_t i = 0; i < LAST_UPDATE_CHECK_SIZE; ++i)
+        v |= static_cast<uint64_t>(data[i]) << (8 * i);
+    if (stored != nullptr)
+        *stored = static_cast<int64_t>(v);
+    return true;
+}
+
+bool IsUpdateDue(bool storedPresent, int64_t stored, int64_t now, int64_t interval)
+{
+    if (!storedPresent)
+        return true;
+    // Wrapping subtraction: a signed difference without overflow UB.
+    int64_t elapsed = static_cast<int64_t>(static_cast<uint64_t>(now) - static_cast<uint64_t>(stored));
+    return elapsed > interval;
+}
+
+void EncodeLastUpdateCheck(int64_t time, uint8_t (&bytes)[LAST_UPDATE_CHECK_SIZE])
+{
+    uint64_t v = static_cast<uint64_t>(time);
+    for (size_t i = 0; i < LAST_UPDATE_CHECK_SIZE; ++i)
+        bytes[i] = static_cast<uint8_t>(v >> (8 * i));
+}
