@@ -66,9 +66,13 @@ bool IsUpdateDue(bool storedPresent, int64_t stored, int64_t now, int64_t interv
 {
     if (!storedPresent)
         return true;
-    // Wrapping subtraction: a signed difference without overflow UB.
-    int64_t elapsed = static_cast<int64_t>(static_cast<uint64_t>(now) - static_cast<uint64_t>(stored));
-    return elapsed > interval;
+    // A stored time in the future (the clock was set back) is not due yet.
+    if (stored >= now)
+        return false;
+    // now > stored: the unsigned difference is exact even where the signed
+    // one would overflow (a corrupt, far-past stored time is simply due).
+    uint64_t elapsed = static_cast<uint64_t>(now) - static_cast<uint64_t>(stored);
+    return interval < 0 || elapsed > static_cast<uint64_t>(interval);
 }
 
 void EncodeLastUpdateCheck(int64_t time, uint8_t (&bytes)[LAST_UPDATE_CHECK_SIZE])
