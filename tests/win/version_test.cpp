@@ -1,0 +1,218 @@
+// The version block of this test program, and the updater launch with its
+// once-a-day schedule, against a recording stand-in beside the program.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "DriveSettings.h"
+#include "Handles.h"
+#include "VersionInfo.h"
+
+namespace {
+
+std::wstring UpdaterLogPath()
+{
+    return ReplaceFileName(ModuleFilePath(nullptr), L"VelloranUpdater.log");
+}
+
+std::string ReadUpdaterLog()
+{
+    std::ifstream in(UpdaterLogPath().c_str(), std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The stand-in runs asynchronously: wait for its line, or for a while to
+// make sure none comes.
+std::string WaitForUpdaterLog(DWORD timeoutMs)
+{
+    for (DWORD waited = 0; waited < timeoutMs; waited += 100) {
+        std::string log = ReadUpdaterLog();
+        if (!log.empty())
+            return log;
+        Sleep(100);
+    }
+    return ReadUpdaterLog();
+}
+
+std::string ExpectedRecord(int origin)
+{
+    std::wstring name = FileNameOfPath(ModuleFilePath(nullptr));
+    std::string narrow(name.begin(), name.end());
+    return narrow + " 0 562967133356032 " + std::to_string(origin) + "\r\n";
+}
+
+int64_t Now()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return UpdateTimeFromFileTime((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+}
+
+class UpdateSchedule : public testing::Test {
+protected:
+    void SetUp() override { RemoveUserKeys(); }
+    void TearDown() override { RemoveUserKeys(); }
+
+    // The check creates missing keys as volatile, parents included, and no
+    // lasting key can be made under a volatile one: start each case bare.
+    static void RemoveUserKeys()
+    {
+        RegDeleteKeyExW(HKEY_CURRENT_USER, SETTINGS_KEY, KEY_WOW64_32KEY, 0);
+        RegDeleteKeyExW(HKEY_CURRENT_USER, L"Software\\Velloran", KEY_WOW64_32KEY, 0);
+        DeleteFileW(UpdaterLogPath().c_str());
+    }
+
+    void StoreRaw(DWORD type, const void* data, DWORD size)
+    {
+        UniqueRegKey key;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr, 0,
+                                                 KEY_WRITE | KEY_WOW64_32KEY, nullptr, key.Put(), nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.Get(), LAST_UPDATE_CHECK_VALUE, 0, type,
+                                                static_cast<const BYTE*>(data), size));
+    }
+    void StoreTime(int64_t time)
+    {
+        uint8_t bytes[8];
+        EncodeLastUpdateCheck(time, bytes);
+        StoreRaw(REG_BINARY, bytes, sizeof(bytes));
+    }
+    // The stored value must now be an 8-byte REG_BINARY time close to `around`.
+    void ExpectStoredTimeNear(int64_t around)
+    {
+        UniqueRegKey key;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_READ | KEY_WOW64_32KEY,
+                                               key.Put()));
+        uint8_t data[16] = {};
+        DWORD size = sizeof(data), type = 0;
+        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(key.Get(), LAST_UPDATE_CHECK_VALUE, nullptr, &type, data, &size));
+        EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+        ASSERT_EQ(size, 8u);
+        int64_t stored = 0;
+        ASSERT_TRUE(DecodeLastUpdateCheck(true, type, data, size, &stored));
+        EXPECT_LT(std::llabs(stored - around), 600000000LL);  // within a minute
+    }
+    void ExpectLaunchedOnce()
+    {
+        EXPECT_EQ(WaitForUpdaterLog(15000), ExpectedRecord(UPDATE_ORIGIN_SCHEDULE));
+    }
+    void ExpectNotLaunched()
+    {
+        Sleep(1500);
+        EXPECT_EQ(ReadUpdaterLog(), "");
+    }
+};
+
+}  // namespace
+
+TEST(VersionBlock, StringsAndFixedRecordOfThisProgram)
+{
+    EXPECT_EQ(ReadVersionString(nullptr, VS_FILE_DESCRIPTION), L"Brimline Shared Code Tests");
+    EXPECT_EQ(ReadVersionString(nullptr, VS_COMPANY_NAME), L"Velloran");
+    EXPECT_EQ(ReadVersionString(nullptr, VS_PRODUCT_NAME), L"Brimline");
+    EXPECT_EQ(ReadVersionString(nullptr, VS_FILE_VERSION), L"2.4.1.0");
+    EXPECT_EQ(ReadVersionString(nullptr, VS_LEGAL_COPYRIGHT).substr(0, 11), L"Copyright \u00A9");
+    // Not in the block: empty.
+    EXPECT_EQ(ReadVersionString(nullptr, VS_LEGAL_TRADEMARKS), L"");
+
+    auto fixed = ReadFixedFileInfo(nullptr);
+    ASSERT_TRUE(fixed.has_value());
+    EXPECT_EQ(FormatFileVersion(*fixed), L"2.4.1.0");
+    EXPECT_EQ(PackFileVersion(fixed->dwFileVersionMS, fixed->dwFileVersionLS), 562967133356032LL);
+    EXPECT_EQ(fixed->dwFileFlagsMask, 0x17u);
+    EXPECT_EQ(fixed->dwFileOS, 4u);
+    EXPECT_EQ(fixed->dwFileType, 1u);
+}
+
+TEST(VersionBlock, AModuleWithoutVersionBlockGivesNothing)
+{
+    // kernel32 has a version block under Wine too; a module that has none is
+    // the recording stand-in, loaded as data.
+    HMODULE plain = LoadLibraryExW(ReplaceFileName(ModuleFilePath(nullptr), L"VelloranUpdater.exe").c_str(), nullptr,
+                                   LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(plain, nullptr);
+    EXPECT_FALSE(ReadFixedFileInfo(plain).has_value());
+    EXPECT_EQ(ReadVersionString(plain, VS_FILE_DESCRIPTION), L"");
+    FreeLibrary(plain);
+}
+
+TEST_F(UpdateSchedule, FirstCheckLaunchesTheUpdaterAndStoresTheTime)
+{
+    int64_t before = Now();
+    CheckForUpdatesIfDue(nullptr, nullptr, UpdateCheckInterval);
+    ExpectLaunchedOnce();
+    ExpectStoredTimeNear(before);
+
+    // The key it made lives only until log-off: no lasting key fits under it.
+    UniqueRegKey child;
+    EXPECT_EQ(ERROR_CHILD_MUST_BE_VOLATILE,
+              RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Velloran\\BrimSet\\Lasting", 0, nullptr,
+                              REG_OPTION_NON_VOLATILE, KEY_WRITE | KEY_WOW64_32KEY, nullptr, child.Put(), nullptr));
+
+    // The next check within the day does nothing.
+    DeleteFileW(UpdaterLogPath().c_str());
+    CheckForUpdatesIfDue(nullptr, nullptr, UpdateCheckInterval);
+    ExpectNotLaunched();
+}
+
+TEST_F(UpdateSchedule, DueOnlyAfterMoreThanOneInterval)
+{
+    StoreTime(Now() - UpdateCheckInterval + 600000000LL);  // a minute short of a day
+    CheckForUpdatesIfDue(nullptr, nullptr, UpdateCheckInterval);
+    ExpectNotLaunched();
+
+    StoreTime(Now() - UpdateCheckInterval - 600000000LL);  // a minute past a day
+    CheckForUpdatesIfDue(nullptr, nullptr, UpdateCheckInterval);
+    ExpectLaunchedOnce();
+    ExpectStoredTimeNear(Now());
+}
+
+TEST_F(UpdateSchedule, AFutureTimeIsNotDue)
+{
+    int64_t future = Now() + 10 * UpdateCheckInterval;
+    StoreTime(future);
+    CheckForUpdatesIfDue(nullptr, nullptr, UpdateCheckInterval);
+    ExpectNotLaunched();
+    ExpectStoredTimeNear(future);
+}
+
+TEST_F(UpdateSchedule, ValuesOfTheWrongShapeCountAsAbsentAndAreRewritten)
+{
+    const DWORD dword = 5;
+    const uint64_t qword = static_cast<uint64_t>(Now());
+    const uint8_t shortTime[7] = { 1, 2, 3, 4, 5, 6, 7 };
+    const uint8_t longTime[12] = {};
+    struct Shape {
+        DWORD type;
+        const void* data;
+        DWORD size;
+    } shapes[] = {
+        { REG_DWORD, &dword, sizeof(dword) },
+        { REG_QWORD, &qword, sizeof(qword) },
+        { REG_BINARY, shortTime, sizeof(shortTime) },
+        { REG_BINARY, longTime, sizeof(longTime) },
+        { REG_BINARY, nullptr, 0 },
+    };
+    for (const Shape& shape : shapes) {
+        SCOPED_TRACE(testing::Message() << "type " << shape.type << " size " << shape.size);
+        DeleteFileW(UpdaterLogPath().c_str());
+        StoreRaw(shape.type, shape.data, shape.size);
+        CheckForUpdatesIfDue(nullptr, nullptr, UpdateCheckInterval);
+        ExpectLaunchedOnce();
+        ExpectStoredTimeNear(Now());
+    }
+}
+
+TEST_F(UpdateSchedule, AnExplicitLaunchPassesTheOriginAndLeavesTheScheduleAlone)
+{
+    LaunchUpdater(nullptr, nullptr, UPDATE_ORIGIN_USER);
+    EXPECT_EQ(WaitForUpdaterLog(15000), ExpectedRecord(UPDATE_ORIGIN_USER));
+    UniqueRegKey key;
+    EXPECT_NE(ERROR_SUCCESS,
+              RegOpenKeyExW(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_READ | KEY_WOW64_32KEY, key.Put()));
+}
