@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the native suite of the pure logic
+# under AddressSanitizer and UndefinedBehaviorSanitizer, then the Windows
+# suites under Wine (unit tests of the shared code and end-to-end tests of
+# both programs, each end-to-end test in a fresh Wine prefix with its own
+# Xvfb display). Installs what it needs first.
+set -uo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${BRIM_BUILD_ROOT:-$ROOT/build}
+JOBS=${BRIM_JOBS:-2}
+
+"$ROOT/scripts/setup.sh" || exit 1
+
+step() { echo; echo "==== $*"; }
+
+step "native build (sanitizers)"
+cmake -S "$ROOT" -B "$BUILD/native" -DBRIM_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null || exit 1
+cmake --build "$BUILD/native" -j "$JOBS" || exit 1
+
+step "Windows build (x86_64, mingw-w64)"
+cmake -S "$ROOT" -B "$BUILD/win64" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null || exit 1
+cmake --build "$BUILD/win64" -j "$JOBS" || exit 1
+
+# The Windows unit tests share one throw-away prefix for this run; the
+# end-to-end tests make their own.
+UNIT_DIR=$(mktemp -d /tmp/brim-unit.XXXXXX)
+export WINEPREFIX="$UNIT_DIR/prefix" WINEDEBUG=-all WINEARCH=win64
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+cleanup() {
+    WINEPREFIX="$UNIT_DIR/prefix" wineserver -k >/dev/null 2>&1 || true
+    rm -rf "$UNIT_DIR"
+}
+trap cleanup EXIT
+wineboot -i >/dev/null 2>&1
+wineserver -p >/dev/null 2>&1
+
+summary=()
+total_passed=0
+total_failed=0
+run_ctest() {
+    local name=$1 dir=$2
+    step "tests: $name"
+    local log="$dir/ctest-summary.log"
+    (cd "$dir" && ctest -j "$JOBS" --output-on-failure) 2>&1 | tee "$log"
+    local line passed=0 failed=0 count
+    line=$(grep -E "tests passed, [0-9]+ tests failed out of [0-9]+" "$log" | tail -1)
+    if [ -n "$line" ]; then
+        failed=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
+        count=$(echo "$line" | sed -E 's/.* tests failed out of ([0-9]+).*/\1/')
+        passed=$((count - failed))
+    else
+        failed=1
+    fi
+    summary+=("$name: $passed passed, $failed failed")
+    total_passed=$((total_passed + passed))
+    total_failed=$((total_failed + failed))
+}
+
+run_ctest "native" "$BUILD/native"
+run_ctest "windows (under Wine)" "$BUILD/win64"
+
+step "summary"
+printf '%s\n' "${summary[@]}"
+echo "Artifacts (screenshots): $BUILD/win64/artifacts"
+echo "$total_passed passed, $total_failed failed"
+[ "$total_failed" -eq 0 ]
