@@ -1,0 +1,313 @@
+// Start-up, the hidden window that owns the tray icons and the timer, and
+// the tray commands.
+#include <windows.h>
+#include <process.h>
+#include <shellapi.h>
+#include <shlwapi.h>
+
+#include <string>
+
+#include "DriveSettings.h"
+#include "Handles.h"
+#include "Monitor.h"
+#include "MonitorLogic.h"
+#include "Scan.h"
+#include "SignalEvents.h"
+#include "VersionInfo.h"
+#include "resource.h"
+
+HINSTANCE ModuleInstance = nullptr;
+
+namespace {
+
+constexpr UINT_PTR IDT_SCAN = 1;
+constexpr UINT SCAN_PERIOD = 45000;  // ms
+constexpr UINT RESCAN_DELAY = 1000;  // ms, once after a settings reload
+constexpr int TITLE_LENGTH = 100;
+constexpr int WINDOW_WIDTH = 350;
+constexpr int WINDOW_HEIGHT = 100;
+
+const wchar_t MONITOR_CLASS_NAME[] = L"Velloran_BRIMWATCH_wndClass";
+// One monitor per user: the name lies in the user's own logon namespace.
+const wchar_t INSTANCE_GUARD_NAME[] = L"{FB3C04D9-4A91-4728-AA0D-F157A2AF632F}";
+const wchar_t RESTARTED_PARAMETERS[] = L"/N";
+const wchar_t EXPLORER_FILE_NAME[] = L"explorer";
+
+wchar_t WindowTitle[TITLE_LENGTH] = L"";
+UINT TaskbarCreatedMessage = 0;  // 0 until registered, and if registration failed
+HANDLE InstanceGuardEvent = nullptr;
+bool CleanupToolFound = false;
+HANDLE EventThread = nullptr;
+
+wchar_t UpperChar(wchar_t c)
+{
+    LPWSTR upper = CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(c)));
+    return static_cast<wchar_t>(reinterpret_cast<ULONG_PTR>(upper));
+}
+
+bool RestartRequested()
+{
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    UniqueLocalMemory owned(argv);
+    return argv != nullptr && HasRestartSwitch(argc, argv, UpperChar);
+}
+
+// Program starts are fire and forget: the result is not looked at.
+void StartProgram(HWND owner, const wchar_t* file, const wchar_t* parameters)
+{
+    ShellExecuteW(owner, nullptr, file, parameters, nullptr, SW_SHOWNORMAL);
+}
+
+// ---------------------------------------------------------------- commands
+
+void RunConfigProgram(HWND window)
+{
+    std::wstring path = ConfigProgramPath(ModuleFilePath(ModuleInstance));
+    StartProgram(window, path.c_str(), nullptr);
+}
+
+void RunCleanupTool(HWND window, LPARAM driveIndex)
+{
+    if (!IsDriveIndex(static_cast<uint64_t>(driveIndex)))
+        return;
+    std::wstring parameters = CleanupToolParameters(static_cast<int>(driveIndex));
+    StartProgram(window, CLEANUP_TOOL_FILE_NAME, parameters.c_str());
+}
+
+void RunExplorer(HWND window, LPARAM driveIndex)
+{
+    if (!IsDriveIndex(static_cast<uint64_t>(driveIndex)))
+        return;
+    std::wstring parameters = ExplorerParameters(static_cast<int>(driveIndex));
+    StartProgram(window, EXPLORER_FILE_NAME, parameters.c_str());
+}
+
+int AskMuteBalloons(HWND window)
+{
+    wchar_t question[256] = L"";
+    LoadStringW(ModuleInstance, IDS_MUTE_QUESTION, question, ARRAYSIZE(question));
+    return MessageBoxW(window, question, WindowTitle, MB_YESNO | MB_ICONQUESTION);
+}
+
+// The icon's menu. The chosen command is posted, so that it runs after the
+// menu has closed; the drive commands carry the icon's drive in lParam.
+void ShowTrayMenu(HWND window, int driveIndex)
+{
+    UniqueMenu menu(LoadMenuW(ModuleInstance, MAKEINTRESOURCEW(IDM_TRAY)));
+    HMENU popup = menu ? GetSubMenu(menu.Get(), 0) : nullptr;
+    if (popup == nullptr)
+        return;
+    POINT cursor = {};
+    GetCursorPos(&cursor);
+    if (!CleanupToolFound)
+        EnableMenuItem(popup, IDM_RUN_CLEANUP, MF_BYCOMMAND | MF_GRAYED);
+    SetForegroundWindow(window);
+    UINT command = static_cast<UINT>(
+        TrackPopupMenu(popup, TPM_RETURNCMD | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr));
+    PostMessageW(window, WM_NULL, 0, 0);
+    if (command == 0)
+        return;
+    LPARAM target = (command == IDM_RUN_CLEANUP || command == IDM_RUN_EXPLORER) ? driveIndex : 0;
+    PostMessageW(window, WM_COMMAND, command, target);
+}
+
+// ---------------------------------------------------------------- handlers
+
+LRESULT OnTaskbarCreated()
+{
+    // The old taskbar took the icons with it; the next tick adds them again.
+    TrayIconMask = 0;
+    return 0;
+}
+
+LRESULT OnCreate(HWND window)
+{
+    TaskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
+    // Without the guard the first scan waits for a settings change.
+    if (InstanceGuardEvent != nullptr)
+        SetTimer(window, IDT_SCAN, SCAN_PERIOD, nullptr);
+    return 0;
+}
+
+LRESULT OnTimer(HWND window, WPARAM timerId)
+{
+    if (timerId != IDT_SCAN)
+        return 0;
+    KillTimer(window, IDT_SCAN);
+    // Read the settings at every tick as well: a settings pulse that found
+    // the worker thread busy is lost, and this bounds the delay to one tick.
+    LoadDriveSettings();
+    ScanDrives(window);
+    CheckForUpdatesIfDue(window, ModuleInstance, UpdateCheckInterval);
+    SetTimer(window, IDT_SCAN, SCAN_PERIOD, nullptr);
+    return 0;
+}
+
+LRESULT OnReloadSettings(HWND window)
+{
+    LoadDriveSettings();
+    SetTimer(window, IDT_SCAN, RESCAN_DELAY, nullptr);
+    return 0;
+}
+
+LRESULT OnTrayIcon(HWND window, WPARAM iconId, LPARAM event)
+{
+    if (!IsDriveIndex(static_cast<uint64_t>(iconId)))
+        return 0;
+    const int driveIndex = static_cast<int>(iconId);
+    switch (static_cast<UINT>(event)) {
+    case WM_MOUSEMOVE:
+        RefreshTrayTip(window, driveIndex);
+        break;
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+        ShowTrayMenu(window, driveIndex);
+        break;
+    case NIN_BALLOONUSERCLICK:
+        if (AskMuteBalloons(window) == IDYES)
+            BalloonMuteMask |= DriveBit(driveIndex);
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    switch (LOWORD(wParam)) {
+    case IDM_EXIT:
+        DestroyWindow(window);
+        return 0;
+    case IDM_CONFIGURE:
+        RunConfigProgram(window);
+        return 0;
+    case IDM_RUN_CLEANUP:
+        RunCleanupTool(window, lParam);
+        return 0;
+    case IDM_TRAY_EXIT:
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        return 0;
+    case IDM_RUN_EXPLORER:
+        RunExplorer(window, lParam);
+        return 0;
+    default:
+        return DefWindowProcW(window, WM_COMMAND, wParam, lParam);
+    }
+}
+
+LRESULT OnPaint(HWND window)
+{
+    PAINTSTRUCT paint;
+    BeginPaint(window, &paint);
+    EndPaint(window, &paint);
+    return 0;
+}
+
+LRESULT OnDestroy(HWND window)
+{
+    DeleteAllTrayIcons(window);
+    // Without a stop event the thread cannot be told to end; it ends with
+    // the process instead of holding up the exit.
+    if (ThreadStopEvent != nullptr) {
+        SetEvent(ThreadStopEvent);
+        if (EventThread != nullptr)
+            WaitForSingleObject(EventThread, INFINITE);
+    }
+    PostQuitMessage(0);
+    return 0;
+}
+
+LRESULT CALLBACK MonitorWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (IsTaskbarCreatedMessage(message, TaskbarCreatedMessage))
+        return OnTaskbarCreated();
+    switch (message) {
+    case WM_CREATE:
+        return OnCreate(window);
+    case WM_TIMER:
+        return OnTimer(window, wParam);
+    case WM_RELOADSETTINGS:
+        return OnReloadSettings(window);
+    case WM_TRAYICON:
+        return OnTrayIcon(window, wParam, lParam);
+    case WM_COMMAND:
+        return OnCommand(window, wParam, lParam);
+    case WM_PAINT:
+        return OnPaint(window);
+    case WM_DESTROY:
+        return OnDestroy(window);
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+// ---------------------------------------------------------------- start-up
+
+void RegisterMonitorClass(HINSTANCE instance)
+{
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = MonitorWndProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_BRIMWATCH));
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszMenuName = MAKEINTRESOURCEW(IDC_BRIMWATCH);
+    windowClass.lpszClassName = MONITOR_CLASS_NAME;
+    windowClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_SMALL));
+    RegisterClassExW(&windowClass);
+}
+
+bool InitMonitorInstance(HINSTANCE instance)
+{
+    ModuleInstance = instance;
+    CreateSignalEvents();
+
+    if (RestartRequested()) {
+        std::wstring path = ModuleFilePath(instance);
+        StartProgram(nullptr, path.c_str(), RESTARTED_PARAMETERS);
+        return false;
+    }
+
+    InstanceGuardEvent = CreateEventW(nullptr, TRUE, FALSE, INSTANCE_GUARD_NAME);
+    if (InstanceGuardEvent != nullptr && GetLastError() == ERROR_ALREADY_EXISTS)
+        return false;
+
+    // Only whether the tool exists is kept; it is started by its bare name.
+    wchar_t cleanupTool[MAX_PATH] = L"";
+    lstrcpynW(cleanupTool, CLEANUP_TOOL_FILE_NAME, MAX_PATH);
+    CleanupToolFound = PathFindOnPathW(cleanupTool, nullptr) != FALSE;
+
+    LoadDriveSettings();
+
+    HWND window = CreateWindowExW(0, MONITOR_CLASS_NAME, WindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, WINDOW_WIDTH, WINDOW_HEIGHT, nullptr, nullptr, instance, nullptr);
+    if (window == nullptr)
+        return false;
+
+    EventThread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, EventWaitThread, window, 0, nullptr));
+    return true;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
+{
+    LoadStringW(instance, IDS_APP_TITLE, WindowTitle, TITLE_LENGTH);
+    RegisterMonitorClass(instance);
+    if (!InitMonitorInstance(instance))
+        return 0;
+
+    HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDC_BRIMWATCH));
+    MSG message = {};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (!TranslateAcceleratorW(message.hwnd, accelerators, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return static_cast<int>(message.wParam);
+}

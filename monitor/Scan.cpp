@@ -1,0 +1,171 @@
+#include "Scan.h"
+
+#include <shellapi.h>
+#include <shlwapi.h>
+
+#include <memory>
+#include <new>
+
+#include "DriveSettings.h"
+#include "Monitor.h"
+#include "MonitorLogic.h"
+#include "TextFormat.h"
+#include "resource.h"
+
+uint32_t TrayIconMask = 0;
+uint32_t BalloonMuteMask = 0;
+DriveTrayStateArray DriveTrayStateTable = {};
+
+namespace {
+
+static_assert(BALLOON_KIND_INFO == NIIF_INFO && BALLOON_KIND_WARNING == NIIF_WARNING &&
+                  BALLOON_KIND_ERROR == NIIF_ERROR,
+              "balloon kinds are the shell's icon flags");
+
+constexpr UINT BALLOON_TIMEOUT = 10000;  // ms
+constexpr UINT TRAY_ICON_SIZE = 16;      // pixels
+constexpr int SIZE_TEXT_LENGTH = 20;     // characters, as StrFormatByteSizeW fills it
+constexpr int TEMPLATE_LENGTH = 256;
+
+// The tray icon, loaded at the first add and kept for the life of the
+// process: the shell keeps its own copy of every icon it is given.
+HICON TrayIcon = nullptr;
+
+HICON LoadTrayIcon()
+{
+    if (TrayIcon == nullptr)
+        TrayIcon = static_cast<HICON>(LoadImageW(ModuleInstance, MAKEINTRESOURCEW(IDI_SMALL), IMAGE_ICON,
+                                                 TRAY_ICON_SIZE, TRAY_ICON_SIZE, LR_DEFAULTCOLOR));
+    return TrayIcon;
+}
+
+// The icon of drive `driveIndex`: owned by the window, identified by the
+// drive index. The size is the layout that ends with guidItem.
+NOTIFYICONDATAW DriveIconData(HWND window, int driveIndex)
+{
+    NOTIFYICONDATAW data = {};
+    data.cbSize = NOTIFYICONDATAW_V3_SIZE;
+    data.hWnd = window;
+    data.uID = static_cast<UINT>(driveIndex);
+    return data;
+}
+
+void FormatSizeText(uint64_t bytes, wchar_t (&text)[SIZE_TEXT_LENGTH])
+{
+    text[0] = L'\0';
+    StrFormatByteSizeW(static_cast<LONGLONG>(bytes), text, SIZE_TEXT_LENGTH);
+}
+
+// A string-table template filled with the drive letter and the size text.
+template <size_t N>
+void FormatDriveText(wchar_t (&field)[N], UINT templateId, int driveIndex, const wchar_t* sizeText)
+{
+    wchar_t textTemplate[TEMPLATE_LENGTH] = L"";
+    LoadStringW(ModuleInstance, templateId, textTemplate, TEMPLATE_LENGTH);
+    FormatText(field, N, textTemplate, { DriveLetter(driveIndex), sizeText });
+}
+
+void SetLowSpaceBalloon(NOTIFYICONDATAW& data, int driveIndex, BalloonKind kind, const wchar_t* sizeText)
+{
+    FormatDriveText(data.szInfo, IDS_LOW_SPACE_BALLOON, driveIndex, sizeText);
+    LoadStringW(ModuleInstance, IDS_BALLOON_TITLE, data.szInfoTitle, ARRAYSIZE(data.szInfoTitle));
+    data.uFlags = NIF_INFO;
+    data.uTimeout = BALLOON_TIMEOUT;
+    data.dwInfoFlags = kind;
+}
+
+// The drives and the shell's notification area, as the pass sees them.
+struct ShellTray {
+    HWND window;
+
+    bool QueryDrive(const wchar_t* root, DriveSpace* space)
+    {
+        if (GetDriveTypeW(root) != DRIVE_FIXED)
+            return false;
+        ULARGE_INTEGER freeBytes = {};
+        ULARGE_INTEGER totalBytes = {};
+        if (!GetDiskFreeSpaceExW(root, &freeBytes, &totalBytes, nullptr))
+            return false;
+        space->freeBytes = freeBytes.QuadPart;
+        space->totalBytes = totalBytes.QuadPart;
+        return true;
+    }
+
+    uint32_t Now() { return GetTickCount(); }
+
+    bool AddIcon(int driveIndex, const DriveSpace& space, BalloonKind kind)
+    {
+        wchar_t sizeText[SIZE_TEXT_LENGTH];
+        FormatSizeText(space.freeBytes, sizeText);
+        NOTIFYICONDATAW data = DriveIconData(window, driveIndex);
+        SetLowSpaceBalloon(data, driveIndex, kind, sizeText);
+        data.uFlags |= NIF_MESSAGE | NIF_ICON | NIF_TIP;
+        data.uCallbackMessage = WM_TRAYICON;
+        data.hIcon = LoadTrayIcon();
+        FormatDriveText(data.szTip, IDS_LOW_SPACE_TIP, driveIndex, sizeText);
+        return Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
+    }
+
+    // A new balloon on the existing icon; its image and tip stay.
+    bool RepeatBalloon(int driveIndex, const DriveSpace& space, BalloonKind kind)
+    {
+        wchar_t sizeText[SIZE_TEXT_LENGTH];
+        FormatSizeText(space.freeBytes, sizeText);
+        NOTIFYICONDATAW data = DriveIconData(window, driveIndex);
+        SetLowSpaceBalloon(data, driveIndex, kind, sizeText);
+        return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+    }
+
+    bool DeleteIcon(int driveIndex)
+    {
+        NOTIFYICONDATAW data = DriveIconData(window, driveIndex);
+        return Shell_NotifyIconW(NIM_DELETE, &data) != FALSE;
+    }
+
+    void Beep() { MessageBeep(0); }
+};
+
+}  // namespace
+
+void ScanDrives(HWND window)
+{
+    DWORD length = GetLogicalDriveStringsW(0, nullptr);
+    if (length == 0)
+        return;
+    // One zeroed character more than asked for: the list ends with an empty
+    // string whatever the second call does.
+    std::unique_ptr<wchar_t[]> roots(new (std::nothrow) wchar_t[length + 1]());
+    if (!roots)
+        return;
+    DWORD written = GetLogicalDriveStringsW(length, roots.get());
+    if (!IsRootListComplete(length, written))
+        return;
+
+    ShellTray tray = { window };
+    ScanDriveRoots(roots.get(), GetLogicalDrives(), DriveSettingsTable, TrayIconMask, BalloonMuteMask,
+                   DriveTrayStateTable, tray);
+}
+
+void RefreshTrayTip(HWND window, int driveIndex)
+{
+    std::wstring root = DriveRootPath(driveIndex);
+    ULARGE_INTEGER freeBytes = {};
+    if (!GetDiskFreeSpaceExW(root.c_str(), &freeBytes, nullptr, nullptr))
+        return;
+    wchar_t sizeText[SIZE_TEXT_LENGTH];
+    FormatSizeText(freeBytes.QuadPart, sizeText);
+    NOTIFYICONDATAW data = DriveIconData(window, driveIndex);
+    data.uFlags = NIF_TIP;
+    FormatDriveText(data.szTip, IDS_LOW_SPACE_TIP, driveIndex, sizeText);
+    Shell_NotifyIconW(NIM_MODIFY, &data);
+}
+
+void DeleteAllTrayIcons(HWND window)
+{
+    for (int i = 0; i < DRIVE_COUNT; ++i) {
+        if ((TrayIconMask & DriveBit(i)) == 0)
+            continue;
+        NOTIFYICONDATAW data = DriveIconData(window, i);
+        Shell_NotifyIconW(NIM_DELETE, &data);
+    }
+}

@@ -1,0 +1,56 @@
+#include "ScanLogic.h"
+
+bool IsDriveLow(uint64_t freeBytes, const DriveSetting& setting)
+{
+    return IsDriveEnabled(setting) && freeBytes < ThresholdOf(setting);
+}
+
+BalloonKind BalloonKindFor(uint64_t freeBytes, uint64_t totalBytes)
+{
+    if (freeBytes < VERY_LOW_FREE_BYTES)
+        return BALLOON_KIND_ERROR;
+    if (freeBytes <= FifteenPercentOf(totalBytes))
+        return BALLOON_KIND_WARNING;
+    return BALLOON_KIND_INFO;
+}
+
+bool IsBalloonDue(uint32_t now, uint32_t lastBalloonTick, uint32_t balloonInterval)
+{
+    // Unsigned subtraction wraps modulo 2^32, like the tick count itself.
+    return static_cast<uint32_t>(now - lastBalloonTick) >= balloonInterval;
+}
+
+uint32_t NextBalloonInterval(uint32_t balloonInterval)
+{
+    uint64_t doubled = static_cast<uint64_t>(balloonInterval) * 2;
+    return doubled < LARGEST_BALLOON_INTERVAL ? static_cast<uint32_t>(doubled) : LARGEST_BALLOON_INTERVAL;
+}
+
+TrayAction DecideTrayAction(bool low, bool hasIcon, bool muted, bool balloonDue)
+{
+    if (!low)
+        return hasIcon ? TRAY_ACTION_DELETE : TRAY_ACTION_NONE;
+    if (!hasIcon)
+        return TRAY_ACTION_ADD;
+    return balloonDue && !muted ? TRAY_ACTION_REPEAT_BALLOON : TRAY_ACTION_NONE;
+}
+
+bool IsRootListComplete(size_t capacity, size_t returned)
+{
+    return returned != 0 && returned < capacity;
+}
+
+void RecordIconAdded(int driveIndex, uint32_t now, uint32_t& iconMask, uint32_t& muteMask,
+                     DriveTrayStateArray& table)
+{
+    table[driveIndex].lastBalloonTick = now;
+    table[driveIndex].balloonInterval = FIRST_BALLOON_INTERVAL;
+    iconMask |= DriveBit(driveIndex);
+    muteMask &= ~DriveBit(driveIndex);
+}
+
+void RecordBalloonRepeated(DriveTrayState& state, uint32_t now)
+{
+    state.lastBalloonTick = now;
+    state.balloonInterval = NextBalloonInterval(state.balloonInterval);
+}

@@ -1,0 +1,131 @@
+// The drive scan's decisions: when a drive is low, which balloon icon it
+// gets, when a repeat balloon is due, and what a pass does for each drive.
+// No Windows headers: the pass runs here over plain facts, and the window
+// side supplies the queries and the tray calls.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "DriveRoots.h"
+#include "DriveSettingsRecord.h"
+
+// Back-off of one drive's repeat balloons; meaningful only while the drive
+// has a tray icon.
+struct DriveTrayState {
+    uint32_t lastBalloonTick;  // tick count of the add or of the last repeat balloon
+    uint32_t balloonInterval;  // ms that must pass after lastBalloonTick
+};
+
+typedef DriveTrayState DriveTrayStateArray[DRIVE_COUNT];
+
+constexpr uint32_t FIRST_BALLOON_INTERVAL = 300000;     // 5 minutes
+constexpr uint32_t LARGEST_BALLOON_INTERVAL = 7200000;  // 2 hours
+constexpr uint64_t VERY_LOW_FREE_BYTES = 1048576;       // below this the balloon shows an error icon
+
+// Balloon icon kinds, with the values of the shell's NIIF_INFO,
+// NIIF_WARNING and NIIF_ERROR.
+enum BalloonKind : uint32_t {
+    BALLOON_KIND_INFO = 1,
+    BALLOON_KIND_WARNING = 2,
+    BALLOON_KIND_ERROR = 3,
+};
+
+// What one pass does with a drive it could query.
+enum TrayAction {
+    TRAY_ACTION_NONE,            // nothing to do (no icon and not low; balloon not due; muted)
+    TRAY_ACTION_ADD,             // low without an icon: add the icon with its first balloon
+    TRAY_ACTION_REPEAT_BALLOON,  // low with an icon, balloon due and not muted
+    TRAY_ACTION_DELETE,          // has an icon but is no longer low
+};
+
+// What the pass measured for a drive: only fixed drives whose free-space
+// query succeeded take part.
+struct DriveSpace {
+    uint64_t freeBytes;   // free bytes available to the user
+    uint64_t totalBytes;  // total bytes available to the user
+};
+
+inline uint32_t DriveBit(int driveIndex) { return 1u << driveIndex; }
+
+// Whether a number received from outside (a message parameter) names a drive.
+inline bool IsDriveIndex(uint64_t value) { return value < static_cast<uint64_t>(DRIVE_COUNT); }
+
+// Low: the drive is watched and its free space is strictly below the threshold.
+bool IsDriveLow(uint64_t freeBytes, const DriveSetting& setting);
+
+// Error below 1 MiB, warning at or below 15 % of the total, information above.
+BalloonKind BalloonKindFor(uint64_t freeBytes, uint64_t totalBytes);
+
+// Whether the time since the last balloon (modulo 2^32, so that the wrap of
+// the tick count is harmless) has reached the interval.
+bool IsBalloonDue(uint32_t now, uint32_t lastBalloonTick, uint32_t balloonInterval);
+
+// The interval after a repeat balloon: doubled, at most two hours.
+uint32_t NextBalloonInterval(uint32_t balloonInterval);
+
+TrayAction DecideTrayAction(bool low, bool hasIcon, bool muted, bool balloonDue);
+
+// Whether the second call of the root-list query filled the buffer: it
+// returns the characters written without the final terminator, or the size
+// needed when the list grew meanwhile, or 0 on failure.
+bool IsRootListComplete(size_t capacity, size_t returned);
+
+// Bookkeeping after a successful add: first balloon now, 5 minutes to the
+// next, icon recorded, mute cleared.
+void RecordIconAdded(int driveIndex, uint32_t now, uint32_t& iconMask, uint32_t& muteMask,
+                     DriveTrayStateArray& table);
+
+// Bookkeeping after a successful repeat balloon.
+void RecordBalloonRepeated(DriveTrayState& state, uint32_t now);
+
+// One pass over the drive roots. `tray` supplies the facts and carries out
+// the calls:
+//   bool QueryDrive(const wchar_t* root, DriveSpace* space)  fixed and queried
+//   uint32_t Now()                                           tick count
+//   bool AddIcon(int index, const DriveSpace&, BalloonKind)  icon, tip and first balloon
+//   bool RepeatBalloon(int index, const DriveSpace&, BalloonKind)
+//   bool DeleteIcon(int index)
+//   void Beep()                                              a tray call failed
+// A drive that is not fixed, or whose query fails, keeps its icon and state.
+template <typename Tray>
+void ScanDriveRoots(const wchar_t* roots, uint32_t driveMask, const DriveSettingsImage& settings,
+                    uint32_t& iconMask, uint32_t& muteMask, DriveTrayStateArray& table, Tray& tray)
+{
+    WalkDriveRoots(roots, driveMask, [&](int index, const wchar_t* root) {
+        DriveSpace space = {};
+        if (!tray.QueryDrive(root, &space))
+            return;
+        const uint32_t bit = DriveBit(index);
+        const bool low = IsDriveLow(space.freeBytes, settings[index]);
+        const bool hasIcon = (iconMask & bit) != 0;
+        uint32_t now = 0;
+        bool due = false;
+        if (low) {
+            now = tray.Now();
+            due = hasIcon && IsBalloonDue(now, table[index].lastBalloonTick, table[index].balloonInterval);
+        }
+        switch (DecideTrayAction(low, hasIcon, (muteMask & bit) != 0, due)) {
+        case TRAY_ACTION_ADD:
+            if (tray.AddIcon(index, space, BalloonKindFor(space.freeBytes, space.totalBytes)))
+                RecordIconAdded(index, now, iconMask, muteMask, table);
+            else
+                tray.Beep();
+            break;
+        case TRAY_ACTION_REPEAT_BALLOON:
+            if (tray.RepeatBalloon(index, space, BalloonKindFor(space.freeBytes, space.totalBytes)))
+                RecordBalloonRepeated(table[index], now);
+            else
+                tray.Beep();
+            break;
+        case TRAY_ACTION_DELETE:
+            // The icon is forgotten even when the shell refused the delete.
+            if (!tray.DeleteIcon(index))
+                tray.Beep();
+            iconMask &= ~bit;
+            break;
+        case TRAY_ACTION_NONE:
+            break;
+        }
+    });
+}

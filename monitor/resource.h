@@ -1,0 +1,29 @@
+// Resource and command identifiers of BrimWatch. Plain macros: the resource
+// compiler reads this file too.
+#pragma once
+
+// Icons
+#define IDI_BRIMWATCH 107        // the class's large icon
+#define IDI_SMALL 108            // the class's small icon and the tray icon
+
+// Menus and accelerators
+#define IDC_BRIMWATCH 109        // class menu and accelerator table
+#define IDM_TRAY 133             // the tray icon's popup menu
+
+// Strings. The title, 103, is IDS_APP_TITLE of the shared settings code;
+// the resource script alone needs the macro.
+#ifdef RC_INVOKED
+#define IDS_APP_TITLE 103
+#endif
+#define IDS_LOW_SPACE_BALLOON 108
+#define IDS_LOW_SPACE_TIP 110
+#define IDS_MUTE_QUESTION 121
+#define IDS_BALLOON_TITLE 123
+
+// Commands
+#define IDM_ABOUT 104
+#define IDM_EXIT 105
+#define IDM_CONFIGURE 129
+#define IDM_RUN_CLEANUP 32775
+#define IDM_TRAY_EXIT 32777
+#define IDM_RUN_EXPLORER 32780

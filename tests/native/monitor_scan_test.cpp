@@ -1,0 +1,315 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ScanLogic.h"
+
+namespace {
+
+constexpr uint64_t MB = 1048576;
+constexpr uint64_t GB = 1024 * MB;
+
+DriveSetting Watched(uint64_t threshold)
+{
+    DriveSetting setting = {};
+    setting.Enabled = 1;
+    setting.Threshold = threshold;
+    return setting;
+}
+
+// The drives and tray calls a pass sees, scripted by the test. A root that
+// has no entry is not a fixed drive (or cannot be queried).
+struct FakeTray {
+    std::map<std::wstring, DriveSpace> drives;
+    uint32_t now = 1000;
+    bool addSucceeds = true;
+    bool modifySucceeds = true;
+    bool deleteSucceeds = true;
+    std::vector<std::string> calls;
+
+    bool QueryDrive(const wchar_t* root, DriveSpace* space)
+    {
+        auto found = drives.find(root);
+        if (found == drives.end())
+            return false;
+        *space = found->second;
+        return true;
+    }
+    uint32_t Now() { return now; }
+    bool AddIcon(int index, const DriveSpace&, BalloonKind kind)
+    {
+        calls.push_back("add " + std::to_string(index) + " kind " + std::to_string(kind));
+        return addSucceeds;
+    }
+    bool RepeatBalloon(int index, const DriveSpace&, BalloonKind kind)
+    {
+        calls.push_back("balloon " + std::to_string(index) + " kind " + std::to_string(kind));
+        return modifySucceeds;
+    }
+    bool DeleteIcon(int index)
+    {
+        calls.push_back("delete " + std::to_string(index));
+        return deleteSucceeds;
+    }
+    void Beep() { calls.push_back("beep"); }
+};
+
+// One monitor's state, with a pass over a fixed list of roots.
+struct ScanFixture : ::testing::Test {
+    DriveSettingsImage settings = {};
+    uint32_t iconMask = 0;
+    uint32_t muteMask = 0;
+    DriveTrayStateArray table = {};
+    FakeTray tray;
+
+    std::vector<std::string> Pass(const wchar_t* roots, uint32_t driveMask)
+    {
+        tray.calls.clear();
+        ScanDriveRoots(roots, driveMask, settings, iconMask, muteMask, table, tray);
+        return tray.calls;
+    }
+    // C: (index 2) only.
+    std::vector<std::string> PassC() { return Pass(L"C:\\\0", 1u << 2); }
+
+    void LowC(uint64_t freeBytes = 100 * MB)
+    {
+        settings[2] = Watched(200 * MB);
+        tray.drives[L"C:\\"] = DriveSpace{ freeBytes, 100 * GB };
+    }
+};
+
+using Calls = std::vector<std::string>;
+
+}  // namespace
+
+TEST(ScanLogic, LowOnlyStrictlyBelowAWatchedThreshold)
+{
+    EXPECT_FALSE(IsDriveLow(5000, Watched(5000)));
+    EXPECT_TRUE(IsDriveLow(4999, Watched(5000)));
+    EXPECT_FALSE(IsDriveLow(0, Watched(0)));  // threshold 0 is never reached
+
+    DriveSetting notWatched = Watched(5000);
+    notWatched.Enabled = 0;
+    EXPECT_FALSE(IsDriveLow(0, notWatched));
+
+    DriveSetting oddEnabled = Watched(5000);
+    oddEnabled.Enabled = 2;
+    EXPECT_TRUE(IsDriveLow(1, oddEnabled));
+
+    // A threshold above 4 GiB keeps its high bits.
+    EXPECT_TRUE(IsDriveLow(5120 * MB - 1, Watched(5120 * MB)));
+    EXPECT_FALSE(IsDriveLow(5120 * MB, Watched(5120 * MB)));
+}
+
+TEST(ScanLogic, BalloonKindFollowsFreeSpace)
+{
+    EXPECT_EQ(BalloonKindFor(1048575, 10000000000ULL), BALLOON_KIND_ERROR);
+    EXPECT_EQ(BalloonKindFor(0, 0), BALLOON_KIND_ERROR);
+    // 1 MiB is no longer an error: the 15 % rule decides.
+    EXPECT_EQ(BalloonKindFor(1048576, 10000000000ULL), BALLOON_KIND_WARNING);
+    EXPECT_EQ(BalloonKindFor(1048576, 1048576), BALLOON_KIND_INFO);
+    EXPECT_EQ(BalloonKindFor(1500000000ULL, 10000000000ULL), BALLOON_KIND_WARNING);
+    EXPECT_EQ(BalloonKindFor(1500000001ULL, 10000000000ULL), BALLOON_KIND_INFO);
+    // The 15 % mark rounds down: 15 % of 10000001 is 1500000.15.
+    EXPECT_EQ(BalloonKindFor(1500000, 10000001), BALLOON_KIND_WARNING);
+    EXPECT_EQ(BalloonKindFor(1500001, 10000001), BALLOON_KIND_INFO);
+}
+
+TEST(ScanLogic, RepeatIntervalsDoubleUpToTwoHours)
+{
+    uint32_t interval = FIRST_BALLOON_INTERVAL;
+    std::vector<uint32_t> seen;
+    for (int i = 0; i < 6; ++i) {
+        interval = NextBalloonInterval(interval);
+        seen.push_back(interval);
+    }
+    EXPECT_EQ(seen, (std::vector<uint32_t>{ 600000, 1200000, 2400000, 4800000, 7200000, 7200000 }));
+    // Even a value never stored does not overflow.
+    EXPECT_EQ(NextBalloonInterval(0xFFFFFFFFu), LARGEST_BALLOON_INTERVAL);
+}
+
+TEST(ScanLogic, BalloonDueAcrossTheTickWrap)
+{
+    EXPECT_FALSE(IsBalloonDue(256, 4294967040u, 300000));  // 512 ms have passed
+    EXPECT_TRUE(IsBalloonDue(300000 - 256 - 1, 4294967040u, 300000 - 1));
+    EXPECT_TRUE(IsBalloonDue(1300000, 1000000, 300000));  // exactly due
+    EXPECT_FALSE(IsBalloonDue(1299999, 1000000, 300000));
+}
+
+TEST(ScanLogic, DecisionForEachDriveState)
+{
+    // low, hasIcon, muted, due
+    EXPECT_EQ(DecideTrayAction(false, false, false, false), TRAY_ACTION_NONE);
+    EXPECT_EQ(DecideTrayAction(false, true, true, true), TRAY_ACTION_DELETE);
+    EXPECT_EQ(DecideTrayAction(true, false, true, false), TRAY_ACTION_ADD);  // a stale mute bit does not stop an add
+    EXPECT_EQ(DecideTrayAction(true, true, false, true), TRAY_ACTION_REPEAT_BALLOON);
+    EXPECT_EQ(DecideTrayAction(true, true, true, true), TRAY_ACTION_NONE);
+    EXPECT_EQ(DecideTrayAction(true, true, false, false), TRAY_ACTION_NONE);
+}
+
+TEST(ScanLogic, RootListCompleteOnlyWhenItFitted)
+{
+    EXPECT_TRUE(IsRootListComplete(9, 8));
+    EXPECT_FALSE(IsRootListComplete(9, 0));   // the call failed
+    EXPECT_FALSE(IsRootListComplete(9, 13));  // a drive came meanwhile
+    EXPECT_FALSE(IsRootListComplete(9, 9));
+}
+
+TEST(ScanLogic, DriveIndexFromOutside)
+{
+    EXPECT_TRUE(IsDriveIndex(0));
+    EXPECT_TRUE(IsDriveIndex(25));
+    EXPECT_FALSE(IsDriveIndex(26));
+    EXPECT_FALSE(IsDriveIndex(0xFFFFFFFFFFFFFFFFULL));
+}
+
+TEST_F(ScanFixture, RemovableRootIsConsumedSoCGetsIdTwo)
+{
+    // A: is in the mask but not fixed, B: is absent; the second root is C:.
+    settings[0] = Watched(100 * GB);
+    LowC(500 * 1024);
+    EXPECT_EQ(Pass(L"A:\\\0C:\\\0", (1u << 0) | (1u << 2)), (Calls{ "add 2 kind 3" }));
+    EXPECT_EQ(iconMask, 1u << 2);
+    EXPECT_EQ(table[2].lastBalloonTick, 1000u);
+    EXPECT_EQ(table[2].balloonInterval, FIRST_BALLOON_INTERVAL);
+}
+
+TEST_F(ScanFixture, RootsAreMatchedToSetBitsNotToTheirLetters)
+{
+    // The string says "X:\" but it is the first set bit's root: index 3.
+    settings[3] = Watched(200 * MB);
+    tray.drives[L"X:\\"] = DriveSpace{ 100 * MB, 100 * GB };
+    EXPECT_EQ(Pass(L"X:\\\0", 1u << 3), (Calls{ "add 3 kind 2" }));
+}
+
+TEST_F(ScanFixture, NotLowNotWatchedOrNotFixedGetsNoIcon)
+{
+    settings[2] = Watched(100 * MB);
+    tray.drives[L"C:\\"] = DriveSpace{ 100 * MB, 100 * GB };  // equal: not low
+    settings[3] = Watched(200 * MB);
+    settings[3].Enabled = 0;
+    tray.drives[L"D:\\"] = DriveSpace{ 1, 100 * GB };
+    settings[4] = Watched(200 * MB);  // E: is not fixed: no entry
+    EXPECT_EQ(Pass(L"C:\\\0D:\\\0E:\\\0", 0x1Cu), Calls{});
+    EXPECT_EQ(iconMask, 0u);
+}
+
+TEST_F(ScanFixture, BalloonsRepeatWithBackOffUntilRecovery)
+{
+    LowC();
+    tray.now = 4294967000u;  // the repeats cross the tick-count wrap
+    EXPECT_EQ(PassC(), (Calls{ "add 2 kind 2" }));
+
+    tray.now += 299999;
+    EXPECT_EQ(PassC(), Calls{});
+    tray.now += 1;
+    EXPECT_EQ(PassC(), (Calls{ "balloon 2 kind 2" }));
+    EXPECT_EQ(table[2].balloonInterval, 600000u);
+    EXPECT_EQ(table[2].lastBalloonTick, tray.now);
+
+    tray.now += 599999;
+    EXPECT_EQ(PassC(), Calls{});
+    tray.now += 45000;
+    EXPECT_EQ(PassC(), (Calls{ "balloon 2 kind 2" }));
+    EXPECT_EQ(table[2].balloonInterval, 1200000u);
+
+    // Recovered: the icon goes, and a mute bit would stay as it was.
+    muteMask = 1u << 2;
+    tray.drives[L"C:\\"].freeBytes = 200 * MB;
+    EXPECT_EQ(PassC(), (Calls{ "delete 2" }));
+    EXPECT_EQ(iconMask, 0u);
+    EXPECT_EQ(muteMask, 1u << 2);
+    EXPECT_EQ(PassC(), Calls{});
+}
+
+TEST_F(ScanFixture, MutedDriveStaysSilentUntilReAdded)
+{
+    LowC();
+    PassC();
+    muteMask |= 1u << 2;
+    tray.now += 10 * 3600 * 1000;
+    EXPECT_EQ(PassC(), Calls{});
+    EXPECT_EQ(table[2].balloonInterval, FIRST_BALLOON_INTERVAL);
+
+    // The taskbar was re-created: the icon comes back, unmuted, with a new
+    // first balloon and the first interval.
+    iconMask = 0;
+    EXPECT_EQ(PassC(), (Calls{ "add 2 kind 2" }));
+    EXPECT_EQ(muteMask, 0u);
+    EXPECT_EQ(table[2].lastBalloonTick, tray.now);
+}
+
+TEST_F(ScanFixture, SettingsChangeRemovesIconOfDriveNoLongerWatched)
+{
+    LowC();
+    PassC();
+    settings[2].Enabled = 0;
+    EXPECT_EQ(PassC(), (Calls{ "delete 2" }));
+    EXPECT_EQ(iconMask, 0u);
+}
+
+TEST_F(ScanFixture, FailedAddBeepsAndIsRetriedAtEveryPass)
+{
+    LowC();
+    muteMask = 1u << 2;
+    tray.addSucceeds = false;
+    EXPECT_EQ(PassC(), (Calls{ "add 2 kind 2", "beep" }));
+    EXPECT_EQ(PassC(), (Calls{ "add 2 kind 2", "beep" }));
+    EXPECT_EQ(iconMask, 0u);
+    EXPECT_EQ(muteMask, 1u << 2);  // nothing recorded
+    tray.addSucceeds = true;
+    EXPECT_EQ(PassC(), (Calls{ "add 2 kind 2" }));
+    EXPECT_EQ(iconMask, 1u << 2);
+    EXPECT_EQ(muteMask, 0u);
+}
+
+TEST_F(ScanFixture, FailedRepeatBeepsAndKeepsTheBackOff)
+{
+    LowC();
+    PassC();
+    tray.modifySucceeds = false;
+    tray.now += 300000;
+    EXPECT_EQ(PassC(), (Calls{ "balloon 2 kind 2", "beep" }));
+    EXPECT_EQ(table[2].lastBalloonTick, 1000u);
+    EXPECT_EQ(table[2].balloonInterval, FIRST_BALLOON_INTERVAL);
+    tray.modifySucceeds = true;
+    tray.now += 45000;
+    EXPECT_EQ(PassC(), (Calls{ "balloon 2 kind 2" }));
+    EXPECT_EQ(table[2].balloonInterval, 600000u);
+}
+
+TEST_F(ScanFixture, FailedDeleteBeepsButForgetsTheIcon)
+{
+    LowC();
+    PassC();
+    tray.deleteSucceeds = false;
+    tray.drives[L"C:\\"].freeBytes = 300 * MB;
+    EXPECT_EQ(PassC(), (Calls{ "delete 2", "beep" }));
+    EXPECT_EQ(iconMask, 0u);
+}
+
+TEST_F(ScanFixture, UnqueryableDriveKeepsItsIconAndState)
+{
+    LowC();
+    PassC();
+    const DriveTrayState before = table[2];
+    tray.drives.erase(L"C:\\");  // now reported as not fixed, or the query fails
+    tray.now += 8 * 3600 * 1000;
+    EXPECT_EQ(PassC(), Calls{});
+    EXPECT_EQ(Pass(L"\0", 0), Calls{});  // or gone from the mask altogether
+    EXPECT_EQ(iconMask, 1u << 2);
+    EXPECT_EQ(table[2].lastBalloonTick, before.lastBalloonTick);
+}
+
+TEST_F(ScanFixture, WalkStopsAtTheEndOfTheListOrAtZ)
+{
+    settings[25] = Watched(200 * MB);
+    tray.drives[L"Z:\\"] = DriveSpace{ 1, 100 * GB };
+    // More roots than set bits: the surplus is never visited.
+    EXPECT_EQ(Pass(L"Z:\\\0Q:\\\0", 1u << 25), (Calls{ "add 25 kind 3" }));
+    // Bits beyond Z: mean nothing.
+    iconMask = 0;
+    EXPECT_EQ(Pass(L"Z:\\\0", 0xFC000000u), Calls{});
+}
