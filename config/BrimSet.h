@@ -1,0 +1,46 @@
+// What the parts of BrimSet share: the instance, the title, the list rows'
+// entries and each window's entry points.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// The program's instance: module handle and resource instance.
+extern HINSTANCE ModuleInstance;
+extern HINSTANCE ResourceInstance;
+
+constexpr int TITLE_CAPACITY = 100;
+extern wchar_t AppTitle[TITLE_CAPACITY];
+
+// One row of the drive list; owned by the list and attached as item data.
+constexpr int DISPLAY_NAME_CAPACITY = 261;
+constexpr int ROOT_PATH_CAPACITY = 4;
+struct DriveListEntry {
+    wchar_t DisplayName[DISPLAY_NAME_CAPACITY];
+    uint64_t Capacity;
+    uint64_t Free;
+    uint64_t WorkingThreshold;  // bytes; what the threshold dialog edits
+    int DriveIndex;             // 0 for A: .. 25 for Z:, -1 until set
+    wchar_t Root[ROOT_PATH_CAPACITY];
+};
+
+// StrFormatByteSizeW's text for a byte count.
+constexpr int BYTE_SIZE_TEXT_CAPACITY = 20;
+void FormatByteSize(uint64_t bytes, wchar_t (&text)[BYTE_SIZE_TEXT_CAPACITY]);
+
+// DriveListDialog.cpp: the working dialog (template 130), modal.
+INT_PTR RunDriveListDialog(HWND owner);
+
+// ThresholdDialog.cpp: edits one entry's WorkingThreshold (template 131).
+// Returns IDOK or IDCANCEL.
+INT_PTR RunThresholdDialog(HWND owner, DriveListEntry* entry);
+
+// OsLowSpaceSwitch.cpp: the shell's own low-disk-space warning policy.
+bool IsOsLowSpaceSwitchAvailable();
+void ReadOsLowSpaceSwitch(HWND dialog, int checkBoxId);
+void WriteOsLowSpaceSwitch(HWND dialog, int checkBoxId, bool driveSettingsFailed);
+
+// AboutBox.cpp: the About box (template 1), modal.
+void ShowAboutBox(HWND owner);
+INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,0 +1,61 @@
+// Resource ids of BrimSet. Read by the resource compiler and by the code.
+#pragma once
+
+// Icon, menu and accelerators.
+#define IDI_BRIMSET 107
+#define IDR_MAINMENU 109
+#define IDR_ACCELERATORS 109
+
+// Frame commands.
+#define IDM_ABOUT 104
+#define IDM_EXIT 105
+#define IDM_CONFIGURE 129
+
+// Dialog templates.
+#define IDD_ABOUTBOX 1
+#define IDD_DRIVELIST 130
+#define IDD_THRESHOLD 131
+
+// The column-width resource (type named "RT_RCDATA").
+#define IDR_COLUMNWIDTHS 133
+
+// Drive list dialog controls.
+#define IDC_DRIVELIST 1001
+#define IDC_APPLY 1002
+#define IDC_HELPPAGE 1003
+#define IDC_ABOUT 1004
+#define IDC_NOLOWSPACECHECKS 1009
+
+// Threshold dialog controls.
+#define IDC_DRIVENAME 1005
+#define IDC_CAPACITY 1006
+#define IDC_FREESPACE 1007
+#define IDC_ALARMAT 1008
+#define IDC_SETTOFIFTEEN 1010
+
+// About box controls.
+#define IDC_EMAILLINK 11
+#define IDC_WEBLINK 12
+#define IDC_UPDATELINK 13
+#define IDC_FILEDESCRIPTION 14
+#define IDC_FILEVERSION 15
+#define IDC_COPYRIGHT 16
+
+// Strings. 103, 107 and 113 are shared with the common code, which declares
+// them as constants; the resource script needs them as macros.
+#ifdef RC_INVOKED
+#define IDS_APP_TITLE 103
+#define IDS_WRITE_FAILED 107
+#define IDS_SETTINGS_ACCESS_DENIED 113
+#define IDS_RECOMMEND_VERY_LOW 104
+#define IDS_RECOMMEND_REDUCE_SETTING 105
+#define IDS_RECOMMEND_NEAR_THRESHOLD 106
+#define IDS_RECOMMEND_DEFRAGMENT 120
+#endif
+#define IDS_CONFIRM_DISCARD 108
+#define IDS_POLICY_ACCESS_DENIED 114
+#define IDS_COLUMN_DRIVE 115
+#define IDS_COLUMN_CAPACITY 116
+#define IDS_COLUMN_FREE_SPACE 117
+#define IDS_COLUMN_ALARM_AT 118
+#define IDS_COLUMN_RECOMMENDATION 119
