@@ -1,7 +1,9 @@
 // Commands for the monitor's tests: the shell's "TaskbarCreated" broadcast,
-// an icon lost by the shell, and a program's resources read from its file.
+// an icon lost by the shell, the tips the notification area holds, names
+// taken by other objects, and a program's resources read from its file.
 #include "Driver.h"
 
+#include <commctrl.h>
 #include <shellapi.h>
 
 namespace {
@@ -189,8 +191,115 @@ int RunResources(const std::vector<std::wstring>& args)
     return result;
 }
 
+struct TooltipSearch {
+    DWORD pid;
+    std::vector<HWND> windows;
+};
+
+BOOL CALLBACK CollectTooltip(HWND window, LPARAM parameter)
+{
+    TooltipSearch* search = reinterpret_cast<TooltipSearch*>(parameter);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if ((search->pid == 0 || pid == search->pid) && ClassNameOf(window) == L"tooltips_class32")
+        search->windows.push_back(window);
+    return TRUE;
+}
+
+// The texts of every tool of one tooltip window in another process.
+bool PrintTooltipTexts(HWND tooltip)
+{
+    DWORD pid = 0;
+    GetWindowThreadProcessId(tooltip, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (process == nullptr)
+        return false;
+    constexpr SIZE_T TEXT_CHARS = 1024;
+    const SIZE_T size = sizeof(TTTOOLINFOW) + TEXT_CHARS * sizeof(wchar_t);
+    BYTE* remote = static_cast<BYTE*>(VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
+    if (remote == nullptr) {
+        CloseHandle(process);
+        return false;
+    }
+    wchar_t* remoteText = reinterpret_cast<wchar_t*>(remote + sizeof(TTTOOLINFOW));
+    DWORD_PTR count = 0;
+    SendMessageTimeoutW(tooltip, TTM_GETTOOLCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &count);
+    for (DWORD_PTR i = 0; i < count; ++i) {
+        TTTOOLINFOW info = {};
+        info.cbSize = sizeof(info);
+        DWORD_PTR found = 0;
+        if (!WriteProcessMemory(process, remote, &info, sizeof(info), nullptr) ||
+            !SendMessageTimeoutW(tooltip, TTM_ENUMTOOLSW, i, reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG,
+                                 5000, &found) ||
+            !found || !ReadProcessMemory(process, remote, &info, sizeof(info), nullptr))
+            continue;
+        info.lpszText = remoteText;
+        wchar_t empty = L'\0';
+        DWORD_PTR ignored = 0;
+        WriteProcessMemory(process, remoteText, &empty, sizeof(empty), nullptr);
+        WriteProcessMemory(process, remote, &info, sizeof(info), nullptr);
+        SendMessageTimeoutW(tooltip, TTM_GETTEXTW, TEXT_CHARS, reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG,
+                            5000, &ignored);
+        std::vector<wchar_t> text(TEXT_CHARS + 1, L'\0');
+        ReadProcessMemory(process, remoteText, text.data(), TEXT_CHARS * sizeof(wchar_t), nullptr);
+        OutLine(L"tip\t" + WindowText(tooltip) + L"\t" + WindowText(info.hwnd) + L"\t" + UDecimal(info.uId) + L"\t" +
+                Escape(text.data()));
+    }
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    return true;
+}
+
+// tray-tips [pid]: the text of every tool of every tooltip window (of one
+// process, or of all), one line each: tip <tooltip> <tool hwnd> <tool id> <text>.
+// The notification area keeps each icon's tip as such a tool.
+int RunTrayTips(const std::vector<std::wstring>& args)
+{
+    if (args.size() > 1)
+        return UsageError(L"at most a process id expected");
+    TooltipSearch search = { 0, {} };
+    if (args.size() == 1) {
+        std::optional<uint64_t> pid = ParseUnsigned(args[0]);
+        if (!pid)
+            return UsageError(L"bad process id: " + args[0]);
+        search.pid = static_cast<DWORD>(*pid);
+    }
+    EnumWindows(CollectTooltip, reinterpret_cast<LPARAM>(&search));
+    for (HWND tooltip : search.windows) {
+        if (!PrintTooltipTexts(tooltip))
+            ErrLine(L"tray-tips: cannot read " + WindowText(tooltip) + L": " + LastErrorText());
+    }
+    return 0;
+}
+
+// squat <seconds> <name> ...: holds a mutex under each name for that long,
+// so that a program creating an event of the same name fails. Prints "held"
+// once all exist.
+int RunSquat(const std::vector<std::wstring>& args)
+{
+    if (args.size() < 2)
+        return UsageError(L"a time in seconds and at least one name expected");
+    std::optional<uint64_t> seconds = ParseUnsigned(args[0]);
+    if (!seconds)
+        return UsageError(L"bad time: " + args[0]);
+    std::vector<HANDLE> held;
+    for (size_t i = 1; i < args.size(); ++i) {
+        HANDLE mutex = CreateMutexW(nullptr, FALSE, args[i].c_str());
+        if (mutex == nullptr)
+            return Fail(L"CreateMutexW(" + args[i] + L") failed: " + LastErrorText());
+        held.push_back(mutex);
+    }
+    OutLine(L"held");
+    Sleep(static_cast<DWORD>(*seconds * 1000));
+    for (HANDLE mutex : held)
+        CloseHandle(mutex);
+    return 0;
+}
+
 const CommandRegistrar taskbarCreated{ L"taskbar-created", L"[hwnd]", RunTaskbarCreated };
 const CommandRegistrar trayForget{ L"tray-forget", L"<hwnd> <id>", RunTrayForget };
+const CommandRegistrar squat{ L"squat", L"<seconds> <name> ...", RunSquat };
+const CommandRegistrar trayTips{ L"tray-tips", L"[pid]", RunTrayTips };
 const CommandRegistrar resources{ L"resources", L"<exe> <string|menu|accel|icon|manifest>:<id> ...", RunResources };
 
 }  // namespace

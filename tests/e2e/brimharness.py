@@ -1,0 +1,1165 @@
+"""End-to-end test harness: Wine prefixes, drives, a desktop, and the driver.
+
+Every test gets a fresh Wine prefix of its own (WineEnv), made from a template
+prefix that is created once per build directory. A prefix may have tmpfs
+drives of exact sizes, an Xvfb display with a Wine virtual desktop whose tray
+calls are traced to a log, and helpers to run programs, read and write the
+registry, and drive windows through BrimDriver.exe.
+
+Typical use in a unittest.TestCase:
+
+    def setUp(self):
+        self.env = WineEnv.for_test(self, drives={"d": 16 * MiB})
+
+    def test_something(self):
+        self.env.set_drive_settings({"d": (1, 8 * MiB)})
+        monitor = self.env.start(program("BrimWatch.exe"), log="monitor.log")
+        ...
+
+Tray trace lines (written by the desktop's explorer to tray_log(); the first
+field is the explorer's thread id):
+
+    0064:trace:systray:add_icon id=0x7, hwnd=000000000004006A
+    0064:trace:systray:modify_icon id=0x7, hwnd=000000000004006A
+    0064:trace:systray:show_icon id=0x7, hwnd=000000000004006A
+    0064:trace:systray:hide_icon id=0x7, hwnd=000000000004006A      (delete)
+    0064:trace:tooltips:TOOLTIPS_SetTitleT hwnd = 000000000001008A, title = L"Harness title", icon = 0000000000000001
+    0064:trace:tooltips:TOOLTIPS_Show Show tooltip pre 0, 000000000001008A
+    0064:trace:tooltips:TOOLTIPS_Show Show tooltip 0, L"Harness balloon", size 110 x 69
+
+An add is followed by modify_icon and show_icon; a modify logs modify_icon
+(and show_icon); a delete logs hide_icon only. A balloon is a tooltip window
+that gets a title: its "icon" is the balloon's info flags (1 info, 2 warning,
+3 error). The explorer shows a balloon about 2 s after the call that carried
+it, keeps it at least 10 s, and shows queued balloons one after another.
+tray_events() turns these lines into (kind, id, extra) tuples.
+"""
+
+import contextlib
+import ctypes
+import errno
+import fcntl
+import os
+import re
+import select
+import shutil
+import signal
+import struct
+import subprocess
+import tempfile
+import time
+import unittest
+import weakref
+from pathlib import Path
+
+MiB = 1024 * 1024
+
+SOURCE_DIR = Path(os.environ.get("BRIM_SOURCE_DIR") or Path(__file__).resolve().parents[2])
+BUILD_DIR = Path(os.environ.get("BRIM_BUILD_DIR") or SOURCE_DIR / "build" / "win64")
+ARTIFACTS_DIR = BUILD_DIR / "artifacts"
+TEMPLATE_DIR = BUILD_DIR / "wine-template"
+ENVS_DIR = BUILD_DIR / "wine-envs"
+
+_PROGRAM_DIRS = {
+    "brimwatch.exe": ("monitor", "BrimWatch.exe"),
+    "brimset.exe": ("config", "BrimSet.exe"),
+    "brimdriver.exe": ("tests/driver", "BrimDriver.exe"),
+}
+
+_DLL_OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
+_TRAY_DEBUG = "-all,trace+systray,trace+tooltips"
+_TEMPLATE_STAMP = ".brim-template"
+
+
+def program(name):
+    """Path of BrimWatch.exe, BrimSet.exe or BrimDriver.exe in the build dir."""
+    key = name.lower()
+    if not key.endswith(".exe"):
+        key += ".exe"
+    if key not in _PROGRAM_DIRS:
+        raise ValueError("unknown program %r" % name)
+    folder, file_name = _PROGRAM_DIRS[key]
+    return BUILD_DIR / folder / file_name
+
+
+def in_ci():
+    return os.environ.get("CI", "").lower() == "true"
+
+
+def _skip_or_fail(testcase, reason):
+    if in_ci():
+        testcase.fail(reason + " (CI=true: this test must run)")
+    testcase.skipTest(reason)
+
+
+def require_root(testcase):
+    """Skips (fails under CI=true) unless running as root (tmpfs drives)."""
+    if os.geteuid() != 0:
+        _skip_or_fail(testcase, "needs root to mount tmpfs drives")
+
+
+def require_display_tools(testcase):
+    """Skips (fails under CI=true) unless Xvfb and ImageMagick's import exist."""
+    missing = [tool for tool in ("Xvfb", "import") if shutil.which(tool) is None]
+    if missing:
+        _skip_or_fail(testcase, "needs %s for a display" % " and ".join(missing))
+
+
+def require_wine(testcase):
+    if shutil.which("wine") is None or shutil.which("wineserver") is None:
+        _skip_or_fail(testcase, "needs wine and wineserver")
+
+
+def require_programs(testcase, *names):
+    """Skips (fails under CI=true) when a program has not been built."""
+    missing = [str(program(name)) for name in names if not program(name).is_file()]
+    if missing:
+        _skip_or_fail(testcase, "not built: " + ", ".join(missing))
+
+
+def wait_for(predicate, timeout=30.0, interval=0.2):
+    """Polls predicate() until it returns something true; returns that value,
+    or the last (false) value once timeout seconds have passed."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value or time.monotonic() >= deadline:
+            return value
+        time.sleep(interval)
+
+
+def read_records(log_path):
+    """The lines a recorder stand-in appended: one per start, the arguments
+    after the program name joined by single spaces. [] when none yet."""
+    return _read_lines(Path(log_path))
+
+
+def read_raw_records(log_path):
+    """The raw command lines (after the program token), one per start."""
+    return _read_lines(Path(str(log_path) + ".cmdline"))
+
+
+def _read_lines(path):
+    try:
+        data = path.read_bytes()
+    except FileNotFoundError:
+        return []
+    return data.decode("utf-8", "replace").splitlines()
+
+
+def unescape(text):
+    """Undoes the driver's escaping of backslash, tab, CR and LF."""
+    out = []
+    i = 0
+    while i < len(text):
+        c = text[i]
+        if c == "\\" and i + 1 < len(text):
+            nxt = text[i + 1]
+            out.append({"\\": "\\", "t": "\t", "r": "\r", "n": "\n"}.get(nxt, "\\" + nxt))
+            i += 2
+        else:
+            out.append(c)
+            i += 1
+    return "".join(out)
+
+
+def decode_wine_string(literal):
+    """Decodes Wine's debug form of a wide string: L"..." with \\n \\r \\t
+    \\" \\\\ and \\XXXX escapes (a trailing ... marks a truncated string)."""
+    match = re.match(r'L"((?:[^"\\]|\\.)*)"', literal)
+    if not match:
+        return literal
+    body = match.group(1)
+    out = []
+    i = 0
+    while i < len(body):
+        c = body[i]
+        if c != "\\" or i + 1 >= len(body):
+            out.append(c)
+            i += 1
+            continue
+        nxt = body[i + 1]
+        if nxt in 'nrt"\\':
+            out.append({"n": "\n", "r": "\r", "t": "\t", '"': '"', "\\": "\\"}[nxt])
+            i += 2
+        elif re.match(r"[0-9a-fA-F]{4}", body[i + 1:i + 5]):
+            out.append(chr(int(body[i + 1:i + 5], 16)))
+            i += 5
+        else:
+            out.append(nxt)
+            i += 2
+    return "".join(out)
+
+
+_TRAY_ICON_LINE = re.compile(r"trace:systray:(add|modify|show|hide)_icon id=0x([0-9a-fA-F]+), hwnd=([0-9a-fA-F]+)")
+_TRAY_TITLE_LINE = re.compile(r'trace:tooltips:TOOLTIPS_SetTitleT hwnd = ([0-9a-fA-F]+), title = (L".*"), icon = ([0-9a-fA-F]+)')
+_TRAY_SHOW_PRE_LINE = re.compile(r"trace:tooltips:TOOLTIPS_Show Show tooltip pre \d+, ([0-9a-fA-F]+)")
+_TRAY_SHOW_LINE = re.compile(r'trace:tooltips:TOOLTIPS_Show Show tooltip \d+, (L".*"), size')
+_TRAY_KINDS = {"add": "add", "modify": "modify", "show": "show", "hide": "delete"}
+
+
+def parse_tray_log(text):
+    """Parses a tray trace into a list of (kind, id, extra) tuples in order:
+      ("add" | "modify" | "show" | "delete", icon id, owner hwnd as int)
+      ("balloon", None, {"title": str, "text": str, "icon": info flags, "tooltip": hwnd})
+    """
+    events = []
+    titles = {}
+    current = None
+    for line in text.splitlines():
+        match = _TRAY_ICON_LINE.search(line)
+        if match:
+            events.append((_TRAY_KINDS[match.group(1)], int(match.group(2), 16), int(match.group(3), 16)))
+            continue
+        match = _TRAY_TITLE_LINE.search(line)
+        if match:
+            titles[int(match.group(1), 16)] = (decode_wine_string(match.group(2)), int(match.group(3), 16))
+            continue
+        match = _TRAY_SHOW_PRE_LINE.search(line)
+        if match:
+            current = int(match.group(1), 16)
+            continue
+        match = _TRAY_SHOW_LINE.search(line)
+        if match and current in titles:
+            title, icon = titles[current]
+            events.append(("balloon", None, {"title": title, "text": decode_wine_string(match.group(1)),
+                                             "icon": icon, "tooltip": current}))
+            current = None
+    return events
+
+
+def build_drive_settings(mapping):
+    """The 234-byte DriveSettings image: 26 records (A..Z) of 1 byte enabled
+    and a uint64 little-endian threshold. mapping: letter -> (enabled, bytes);
+    letters not named are all zero."""
+    image = bytearray(26 * 9)
+    for letter, (enabled, threshold) in mapping.items():
+        index = ord(letter.upper()[0]) - ord("A")
+        if not 0 <= index < 26:
+            raise ValueError("not a drive letter: %r" % letter)
+        struct.pack_into("<BQ", image, index * 9, enabled, threshold)
+    return bytes(image)
+
+
+def parse_drive_settings(image):
+    """letter -> (enabled byte, threshold) for each full record of an image."""
+    result = {}
+    for index in range(min(len(image) // 9, 26)):
+        result[chr(ord("A") + index)] = struct.unpack_from("<BQ", image, index * 9)
+    return result
+
+
+def _set_parent_death_signal():
+    # Runs in the child between fork and exec: end it with SIGTERM when the
+    # test process dies, however it dies.
+    try:
+        ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+    except Exception:
+        pass
+
+
+def _mounts_under(path):
+    """Mount points at or below path, deepest first."""
+    prefix = os.path.realpath(path)
+    points = []
+    with open("/proc/self/mounts") as mounts:
+        for line in mounts:
+            point = line.split()[1].replace("\\040", " ")
+            if point == prefix or point.startswith(prefix + "/"):
+                points.append(point)
+    return sorted(points, key=len, reverse=True)
+
+
+def _unmount(point, attempts=25):
+    for _ in range(attempts):
+        if subprocess.run(["umount", point], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0:
+            return True
+        time.sleep(0.2)
+    # Still busy (a process that outlived the wineserver): detach it now.
+    return subprocess.run(["umount", "-l", point], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+
+
+def _base_environment():
+    env = dict(os.environ)
+    for name in ("WINEPREFIX", "WINEDEBUG", "WINEARCH", "WINEDLLOVERRIDES", "WINEPATH", "WINESERVER",
+                 "DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY"):
+        env.pop(name, None)
+    env["WINEARCH"] = "win64"
+    env["WINEDEBUG"] = "-all"
+    env["WINEDLLOVERRIDES"] = _DLL_OVERRIDES
+    return env
+
+
+_wine_version_cache = []
+
+
+def _wine_version():
+    if not _wine_version_cache:
+        result = subprocess.run(["wine", "--version"], capture_output=True, text=True, timeout=60)
+        _wine_version_cache.append(result.stdout.strip())
+    return _wine_version_cache[0]
+
+
+def _template_valid():
+    try:
+        return (TEMPLATE_DIR / _TEMPLATE_STAMP).read_text() == _wine_version()
+    except OSError:
+        return False
+
+
+def _create_template():
+    BUILD_DIR.mkdir(parents=True, exist_ok=True)
+    # Left-overs of creators that died half-way (the caller holds the lock).
+    for stale in list(BUILD_DIR.glob("wine-template.tmp-*")) + list(BUILD_DIR.glob("wine-template.old-*")):
+        shutil.rmtree(stale, ignore_errors=True)
+    work = BUILD_DIR / ("wine-template.tmp-%d" % os.getpid())
+    env = _base_environment()
+    env["WINEPREFIX"] = str(work)
+    started = time.monotonic()
+    subprocess.run(["wineboot", "-i"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=600, check=True, cwd=str(BUILD_DIR))
+    # The default desktop is a virtual one: programs under Xvfb then share one
+    # desktop with a taskbar and a notification area.
+    for key, name, data in ((r"HKCU\Software\Wine\Explorer", "Desktop", "Default"),
+                            (r"HKCU\Software\Wine\Explorer\Desktops", "Default", "1024x768")):
+        subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", data, "/f", "/reg:64"],
+                       env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=120, check=True, cwd=str(BUILD_DIR))
+    # The registry reaches the disk when the wineserver ends.
+    subprocess.run(["wineserver", "-k"], env=env, timeout=60, stderr=subprocess.DEVNULL)
+    subprocess.run(["wineserver", "-w"], env=env, timeout=60, stderr=subprocess.DEVNULL)
+    (work / _TEMPLATE_STAMP).write_text(_wine_version())
+    if TEMPLATE_DIR.exists():
+        old = BUILD_DIR / ("wine-template.old-%d" % os.getpid())
+        TEMPLATE_DIR.rename(old)
+        shutil.rmtree(old, ignore_errors=True)
+    work.rename(TEMPLATE_DIR)
+    return time.monotonic() - started
+
+
+def ensure_template():
+    """Makes the template prefix if needed. Returns an open lock file that
+    holds a shared lock on the template while the caller uses it."""
+    BUILD_DIR.mkdir(parents=True, exist_ok=True)
+    lock = open(BUILD_DIR / "wine-template.lock", "a+")
+    try:
+        fcntl.flock(lock, fcntl.LOCK_SH)
+        if _template_valid():
+            return lock
+        fcntl.flock(lock, fcntl.LOCK_UN)
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not _template_valid():
+            _create_template()
+        fcntl.flock(lock, fcntl.LOCK_SH)
+        return lock
+    except BaseException:
+        lock.close()
+        raise
+
+
+def sweep_stale_envs():
+    """Removes what environments of dead test processes left behind: their
+    wineserver (and so their Wine processes), Xvfb, mounts and files. An
+    environment is alive while its owner holds the lock on its owner file."""
+    if not ENVS_DIR.is_dir():
+        return
+    for root in ENVS_DIR.iterdir():
+        if root.name.startswith("."):
+            continue
+        owner = root / "owner.lock"
+        try:
+            handle = open(owner, "a+")
+        except OSError:
+            continue
+        with handle:
+            try:
+                fcntl.flock(handle, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            except OSError:
+                continue  # alive
+            _clean_env_root(root)
+
+
+def _clean_env_root(root):
+    prefix = root / "prefix"
+    if (prefix / "system.reg").exists():
+        env = _base_environment()
+        env["WINEPREFIX"] = str(prefix)
+        with contextlib.suppress(Exception):
+            subprocess.run(["wineserver", "-k"], env=env, timeout=20, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+            subprocess.run(["wineserver", "-w"], env=env, timeout=20, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+    with contextlib.suppress(OSError, ValueError):
+        pid = int((root / "xvfb.pid").read_text())
+        with open("/proc/%d/cmdline" % pid, "rb") as cmdline:
+            if os.path.basename(cmdline.read().split(b"\0")[0]) == b"Xvfb":
+                os.kill(pid, signal.SIGTERM)
+    for point in _mounts_under(root):
+        _unmount(point, attempts=5)
+    if not _mounts_under(root):
+        shutil.rmtree(root, ignore_errors=True)
+
+
+_open_envs = weakref.WeakSet()
+
+
+class WineEnv:
+    """One fresh Wine prefix, optionally with tmpfs drives and an Xvfb desktop.
+
+    WineEnv(display=True, drives=None, keep_z=False, name="test")
+      drives: {"d": 16 * MiB, ...} mounts a tmpfs of exactly that size per
+              drive letter (root only) and links it as that drive.
+      keep_z: keep Wine's z: (= /), which otherwise makes drive lists depend
+              on the host.
+    Use as a context manager, or call close() (idempotent) from a cleanup.
+    """
+
+    def __init__(self, display=True, drives=None, keep_z=False, name="test"):
+        self.name = name
+        self.display = None  # ":N" when there is one
+        self.prefix = None
+        self.env = None
+        self.root = None
+        self.timings = {}
+        self.last_stderr = ""
+        self._closed = False
+        self._lock = None
+        self._owner = None
+        self._xvfb = None
+        self._hold = None
+        self._procs = []
+        self._drive_dirs = {}
+        self._overlay = False
+        self._serial = 0
+        _open_envs.add(self)
+        try:
+            self._set_up(display, drives or {}, keep_z)
+        except BaseException:
+            self.close()
+            raise
+
+    # -- life cycle -----------------------------------------------------
+
+    @classmethod
+    def for_test(cls, testcase, display=True, drives=None, keep_z=False, name=None):
+        """Checks the prerequisites (skip, or fail under CI=true), makes the
+        environment and registers its close() as a cleanup of the test."""
+        require_wine(testcase)
+        if drives:
+            require_root(testcase)
+        if display:
+            require_display_tools(testcase)
+        env = cls(display=display, drives=drives, keep_z=keep_z, name=name or testcase.id().split(".")[-1])
+        testcase.addCleanup(env.close)
+        return env
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    def _set_up(self, display, drives, keep_z):
+        started = time.monotonic()
+        sweep_stale_envs()
+        template_started = time.monotonic()
+        self._lock = ensure_template()
+        self.timings["template"] = time.monotonic() - template_started
+
+        ENVS_DIR.mkdir(parents=True, exist_ok=True)
+        safe_name = re.sub(r"[^A-Za-z0-9_.-]", "_", self.name)[:60]
+        # Made under a dot name that sweepers pass over, locked, then renamed:
+        # a sweeper never sees an environment folder without its owner's lock.
+        hidden = Path(tempfile.mkdtemp(prefix=".new-", dir=str(ENVS_DIR)))
+        self._owner = open(hidden / "owner.lock", "a+")
+        fcntl.flock(self._owner, fcntl.LOCK_EX)
+        self._owner.write("%d\n" % os.getpid())
+        self._owner.flush()
+        self.root = Path(tempfile.mkdtemp(prefix=safe_name + "-", dir=str(ENVS_DIR)))
+        os.rename(hidden, self.root)
+        self.logs_dir = self.root / "logs"
+        self.logs_dir.mkdir()
+        self._tmp_dir = self.root / "tmp"
+        self._tmp_dir.mkdir()
+
+        copy_started = time.monotonic()
+        self.prefix = self.root / "prefix"
+        self._make_prefix()
+        self.timings["prefix"] = time.monotonic() - copy_started
+
+        if not keep_z:
+            with contextlib.suppress(FileNotFoundError):
+                (self.prefix / "dosdevices" / "z:").unlink()
+        for letter, size in drives.items():
+            self._add_drive(letter, size)
+
+        self.env = _base_environment()
+        self.env["WINEPREFIX"] = str(self.prefix)
+        if display:
+            display_started = time.monotonic()
+            self._start_xvfb()
+            self.timings["xvfb"] = time.monotonic() - display_started
+
+        server_started = time.monotonic()
+        self._start_wine()
+        self.timings["wine"] = time.monotonic() - server_started
+        self.timings["total"] = time.monotonic() - started
+
+    def _make_prefix(self):
+        if os.geteuid() == 0:
+            upper, work = self.root / "upper", self.root / "work"
+            upper.mkdir()
+            work.mkdir()
+            self.prefix.mkdir()
+            options = "lowerdir=%s,upperdir=%s,workdir=%s" % (TEMPLATE_DIR, upper, work)
+            mounted = subprocess.run(["mount", "-t", "overlay", "overlay", "-o", options, str(self.prefix)],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if mounted.returncode == 0:
+                self._overlay = True
+                return
+            self.prefix.rmdir()
+        # No overlay file system here: a full copy (about 2 s).
+        subprocess.run(["cp", "-a", "--reflink=auto", str(TEMPLATE_DIR), str(self.prefix)], check=True)
+
+    def _start_xvfb(self):
+        read_end, write_end = os.pipe()
+        try:
+            with open(self.logs_dir / "xvfb.log", "ab") as log:
+                self._xvfb = subprocess.Popen(
+                    ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                     "-noreset"],
+                    pass_fds=[write_end], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=log,
+                    preexec_fn=_set_parent_death_signal)
+            os.close(write_end)
+            write_end = None
+            (self.root / "xvfb.pid").write_text(str(self._xvfb.pid))
+            number = b""
+            deadline = time.monotonic() + 30
+            while not number.endswith(b"\n"):
+                remaining = deadline - time.monotonic()
+                if remaining <= 0 or not select.select([read_end], [], [], remaining)[0]:
+                    raise RuntimeError("Xvfb did not report its display (see %s)" % (self.logs_dir / "xvfb.log"))
+                chunk = os.read(read_end, 32)
+                if not chunk:
+                    raise RuntimeError("Xvfb ended at start (see %s)" % (self.logs_dir / "xvfb.log"))
+                number += chunk
+        finally:
+            os.close(read_end)
+            if write_end is not None:
+                os.close(write_end)
+        self.display = ":" + number.decode().strip()
+        self.env["DISPLAY"] = self.display
+
+    def _start_wine(self):
+        subprocess.run(["wineserver", "-p"], env=self.env, timeout=60, check=True, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if self.display:
+            self._start_desktop()
+        else:
+            # Start Wine's own services now, with no pipes of ours to inherit.
+            subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env, timeout=120, cwd=str(self._cwd()),
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def _start_desktop(self):
+        # The first Wine program with a window brings up the desktop; its
+        # explorer inherits this program's environment and stderr, so every
+        # later tray call of every program lands in the tray log.
+        self.tray_log_path = self.logs_dir / "tray.log"
+        hold_out = self.logs_dir / "hold.out"
+        env = dict(self.env)
+        env["WINEDEBUG"] = _TRAY_DEBUG
+        with open(hold_out, "ab") as out, open(self.tray_log_path, "ab") as err:
+            self._hold = subprocess.Popen(["wine", str(program("BrimDriver.exe")), "hold"], env=env,
+                                          cwd=str(self._cwd()), stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+        if not wait_for(lambda: b"ready" in hold_out.read_bytes() or self._hold.poll() is not None, 60, 0.05) \
+                or self._hold.poll() is not None:
+            raise RuntimeError("BrimDriver hold did not start (exit %s); see %s" % (self._hold.poll(), self.logs_dir))
+        code, out = self.driver("find", "Shell_TrayWnd", "*", "30000", timeout=60)
+        if code != 0:
+            raise RuntimeError("the desktop has no taskbar: " + self.last_stderr)
+
+    def restart_wineserver(self):
+        """Ends every Wine process of this prefix and starts the wineserver
+        (and the desktop) again, e.g. after a change of HKLM\\Software\\Wine\\Drives
+        or of the drive links. Only valid while no program of the test runs."""
+        running = [p for p in self._procs if p.poll() is None]
+        if running:
+            raise RuntimeError("programs are still running: %s" % [p.args for p in running])
+        self._kill_wineserver()
+        if self._hold is not None:
+            with contextlib.suppress(subprocess.TimeoutExpired):
+                self._hold.wait(10)
+            self._hold = None
+        self._start_wine()
+
+    def _kill_wineserver(self):
+        if self.env is None:
+            return
+        with contextlib.suppress(Exception):
+            subprocess.run(["wineserver", "-k"], env=self.env, timeout=30, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with contextlib.suppress(Exception):
+            subprocess.run(["wineserver", "-w"], env=self.env, timeout=30, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def close(self):
+        """Ends every process the environment started, unmounts its drives
+        and removes the prefix. Safe to call more than once."""
+        if self._closed:
+            return
+        self._closed = True
+        _open_envs.discard(self)
+        if os.environ.get("BRIM_KEEP_LOGS") and self.root is not None:
+            with contextlib.suppress(Exception):
+                self.save_logs()
+        for proc in self._procs:
+            if proc.poll() is None:
+                with contextlib.suppress(ProcessLookupError):
+                    proc.terminate()
+        self._kill_wineserver()
+        for proc in self._procs + ([self._hold] if self._hold else []):
+            try:
+                proc.wait(5)
+            except subprocess.TimeoutExpired:
+                with contextlib.suppress(ProcessLookupError):
+                    proc.kill()
+                with contextlib.suppress(subprocess.TimeoutExpired):
+                    proc.wait(5)
+        if self._xvfb is not None:
+            self._xvfb.terminate()
+            try:
+                self._xvfb.wait(10)
+            except subprocess.TimeoutExpired:
+                self._xvfb.kill()
+                self._xvfb.wait(10)
+        if self.root is not None:
+            for point in _mounts_under(self.root):
+                _unmount(point)
+            if not _mounts_under(self.root):
+                shutil.rmtree(self.root, ignore_errors=True)
+        if self._owner is not None:
+            self._owner.close()
+        if self._lock is not None:
+            self._lock.close()
+
+    def save_logs(self, destination=None):
+        """Copies the environment's logs to destination (default:
+        ARTIFACTS_DIR/logs/<name>-<time>) and returns that folder."""
+        target = Path(destination) if destination else \
+            ARTIFACTS_DIR / "logs" / ("%s-%s" % (self.root.name, time.strftime("%Y%m%d-%H%M%S")))
+        shutil.copytree(self.logs_dir, target, dirs_exist_ok=True)
+        return target
+
+    # -- running programs -----------------------------------------------
+
+    def _cwd(self):
+        # A folder Wine can reach: with z: gone, a host folder outside the
+        # prefix would make Wine complain and fall back to C:\windows.
+        return self.prefix / "drive_c"
+
+    def _env_for(self, debug, extra=None):
+        env = dict(self.env)
+        env["WINEDEBUG"] = debug
+        if extra:
+            env.update(extra)
+        return env
+
+    def _log_path(self, log):
+        path = Path(log)
+        return path if path.is_absolute() else self.logs_dir / path
+
+    def wine(self, *args, timeout=60, check=False, debug="-all", env=None, cwd=None):
+        """Runs `wine <args>` to its end; returns a CompletedProcess with text
+        stdout and stderr. Output goes through files, never pipes: Wine's
+        helper processes may inherit the handles and outlive the program."""
+        self._serial += 1
+        out_path = self._tmp_dir / ("run%d.out" % self._serial)
+        err_path = self._tmp_dir / ("run%d.err" % self._serial)
+        command = ["wine"] + [str(a) for a in args]
+        with open(out_path, "wb") as out, open(err_path, "wb") as err:
+            proc = subprocess.Popen(command, env=self._env_for(debug, env), cwd=str(cwd or self._cwd()),
+                                    stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+            try:
+                code = proc.wait(timeout)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+                raise subprocess.TimeoutExpired(command, timeout, _read_text(out_path), _read_text(err_path))
+        result = subprocess.CompletedProcess(command, code, _read_text(out_path), _read_text(err_path))
+        out_path.unlink()
+        err_path.unlink()
+        if check:
+            result.check_returncode()
+        return result
+
+    def start(self, exe, *args, debug="-all", log=None, env=None, cwd=None):
+        """Starts `wine exe args` without waiting; stdout and stderr go to the
+        log file (relative names are in the environment's logs folder)."""
+        output = open(self._log_path(log), "ab") if log else subprocess.DEVNULL
+        try:
+            proc = subprocess.Popen(["wine", str(exe)] + [str(a) for a in args], env=self._env_for(debug, env),
+                                    cwd=str(cwd or self._cwd()), stdin=subprocess.DEVNULL, stdout=output,
+                                    stderr=output)
+        finally:
+            if log:
+                output.close()
+        self._procs.append(proc)
+        return proc
+
+    def wait_exit(self, popen, timeout):
+        """The exit code of a started program; TimeoutExpired if it runs on."""
+        return popen.wait(timeout)
+
+    def driver(self, *args, timeout=30):
+        """Runs BrimDriver.exe with args in this prefix and desktop: returns
+        (exit code, stdout). The stderr text is kept in self.last_stderr."""
+        result = self.wine(program("BrimDriver.exe"), *args, timeout=timeout)
+        self.last_stderr = result.stderr
+        return result.returncode, result.stdout
+
+    def driver_ok(self, *args, timeout=30):
+        """As driver(), but raises AssertionError on a non-zero exit; returns stdout."""
+        code, out = self.driver(*args, timeout=timeout)
+        if code != 0:
+            raise AssertionError("BrimDriver %s: exit %d: %s%s" % (" ".join(map(str, args)), code, out,
+                                                                   self.last_stderr))
+        return out
+
+    # -- windows (thin wrappers over the driver) ------------------------
+
+    def find_window(self, class_name="*", title="*", timeout=10.0):
+        """The handle (int) of the first matching top-level window, or None."""
+        code, out = self.driver("find", class_name, title, str(int(timeout * 1000)), timeout=timeout + 30)
+        return int(out.split()[0], 16) if code == 0 and out.strip() else None
+
+    def windows(self, pid=None):
+        """Top-level windows: dicts with hwnd, pid, visible, class, title."""
+        out = self.driver_ok("windows", *([str(pid)] if pid else []))
+        rows = []
+        for line in out.splitlines():
+            fields = line.split("\t")
+            if len(fields) >= 5:
+                rows.append({"hwnd": int(fields[0], 16), "pid": int(fields[1]), "visible": fields[2] == "1",
+                             "class": unescape(fields[3]), "title": unescape(fields[4])})
+        return rows
+
+    def controls(self, hwnd):
+        """Child windows: dicts with id, class, text, style, visible, enabled, hwnd."""
+        rows = []
+        for line in self.driver_ok("controls", _hwnd(hwnd)).splitlines():
+            fields = line.split("\t")
+            if len(fields) >= 7:
+                rows.append({"id": int(fields[0]), "class": unescape(fields[1]), "text": unescape(fields[2]),
+                             "style": int(fields[3], 16), "visible": fields[4] == "1",
+                             "enabled": fields[5] == "1", "hwnd": int(fields[6], 16)})
+        return rows
+
+    def get_text(self, hwnd, control_id="self"):
+        return unescape(self.driver_ok("gettext", _hwnd(hwnd), str(control_id)).rstrip("\n"))
+
+    def listview(self, hwnd, control_id="self"):
+        """Rows of a list view: dicts with row, image (1 unchecked, 2
+        checked), selected, cells (list of texts)."""
+        rows = []
+        for line in self.driver_ok("listview", _hwnd(hwnd), str(control_id)).splitlines():
+            fields = line.split("\t")
+            rows.append({"row": int(fields[0]), "image": int(fields[1]), "selected": fields[2] == "1",
+                         "cells": [unescape(f) for f in fields[3:]]})
+        return rows
+
+    def message_box(self, timeout=10.0):
+        """The first visible message box as a dict (hwnd, owner, title, text,
+        buttons: [(id, text)]), or None."""
+        code, out = self.driver("msgbox", str(int(timeout * 1000)), timeout=timeout + 30)
+        if code != 0:
+            return None
+        box = {"buttons": []}
+        for line in out.splitlines():
+            fields = line.split("\t")
+            if fields[0] in ("hwnd", "owner"):
+                box[fields[0]] = int(fields[1], 16)
+            elif fields[0] in ("title", "text"):
+                box[fields[0]] = unescape(fields[1])
+            elif fields[0] == "button":
+                box["buttons"].append((int(fields[1]), unescape(fields[2])))
+        return box
+
+    # -- the tray ---------------------------------------------------------
+
+    def tray_log(self):
+        """Everything the desktop's explorer traced so far (display only)."""
+        if not self.display:
+            raise RuntimeError("no display: this environment has no tray log")
+        return self.tray_log_path.read_bytes().replace(b"\0", b"").decode("utf-8", "replace")
+
+    def tray_events(self, since=0):
+        """Parsed tray events (see parse_tray_log), from index `since` on."""
+        return parse_tray_log(self.tray_log())[since:]
+
+    def tray_mark(self):
+        """The number of tray events so far: pass it to tray_events(since=)."""
+        return len(self.tray_events())
+
+    def wait_for(self, predicate, timeout=30.0, interval=0.2):
+        return wait_for(predicate, timeout, interval)
+
+    def wait_for_tray(self, kind, icon_id=None, timeout=30.0, since=0, text=None):
+        """Waits for a tray event of that kind (and icon id, or balloon text
+        fragment); returns the event or None."""
+        def match():
+            for event in self.tray_events(since):
+                if event[0] != kind:
+                    continue
+                if icon_id is not None and event[1] != icon_id:
+                    continue
+                if text is not None and (kind != "balloon" or text not in event[2]["text"]):
+                    continue
+                return event
+            return None
+        return wait_for(match, timeout, 0.2)
+
+    def screenshot(self, path):
+        """Saves the display as an image (relative paths under ARTIFACTS_DIR);
+        returns the path written."""
+        if not self.display:
+            raise RuntimeError("no display to take a screenshot of")
+        target = Path(path)
+        if not target.is_absolute():
+            target = ARTIFACTS_DIR / target
+        target.parent.mkdir(parents=True, exist_ok=True)
+        env = dict(os.environ, DISPLAY=self.display)
+        subprocess.run(["import", "-display", self.display, "-window", "root", str(target)], env=env,
+                       timeout=60, check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.PIPE)
+        return target
+
+    # -- registry ---------------------------------------------------------
+
+    def reg_add(self, key, name, type, data, view=32):
+        """Writes one value with reg.exe in the given view (32 or 64). data:
+        int for REG_DWORD / REG_QWORD, bytes for REG_BINARY, str (or a list
+        of str for REG_MULTI_SZ) otherwise. name None writes the default value."""
+        args = ["reg", "add", key]
+        args += ["/ve"] if name is None else ["/v", name]
+        args += ["/t", type]
+        if type == "REG_BINARY":
+            args += ["/d", bytes(data).hex()]
+        elif type == "REG_DWORD":
+            args += ["/d", str(int(data) & 0xFFFFFFFF)]
+        elif type == "REG_QWORD":
+            args += ["/d", "0x%x" % (int(data) & 0xFFFFFFFFFFFFFFFF)]
+        elif type == "REG_MULTI_SZ":
+            args += ["/d", "\\0".join(data) if isinstance(data, (list, tuple)) else data]
+        else:
+            args += ["/d", str(data)]
+        args += ["/f", _view(view)]
+        result = self.wine(*args)
+        if result.returncode != 0:
+            raise RuntimeError("reg add %s %s failed: %s%s" % (key, name, result.stdout, result.stderr))
+
+    def reg_query(self, key, name, view=32):
+        """(type name, value) of one value, or None when the key or value is
+        missing. Values: bytes for REG_BINARY, int for REG_DWORD / REG_QWORD,
+        str for string types (REG_MULTI_SZ: list of str). name None reads the
+        default value."""
+        args = ["reg", "query", key] + (["/ve"] if name is None else ["/v", name]) + [_view(view)]
+        result = self.wine(*args)
+        if result.returncode != 0:
+            return None
+        wanted = "(Default)" if name is None else name
+        for line in result.stdout.replace("\r\n", "\n").split("\n"):
+            # "    <name>    <REG_TYPE>    <data>"; empty data leaves "    " at the end.
+            match = re.match(r"^    (.*?)    (REG_[A-Z_]+)    ?(.*)$", line)
+            if not match or match.group(1).lower() != wanted.lower():
+                continue
+            type_name, text = match.group(2), match.group(3)
+            if type_name == "REG_BINARY":
+                return type_name, bytes.fromhex(text.strip())
+            if type_name == "REG_DWORD":
+                return type_name, int(text.strip(), 16)
+            # reg.exe prints REG_QWORD data as "(null)" and strings in the
+            # console code page: read those exactly from an export instead.
+            if type_name == "REG_QWORD" or not text.isascii() or "?" in text or \
+                    type_name in ("REG_MULTI_SZ", "REG_EXPAND_SZ"):
+                exported = self._reg_export_value(key, wanted, view)
+                if exported is not None:
+                    return exported
+            if type_name == "REG_MULTI_SZ":
+                return type_name, text.split("\\0") if text else []
+            return type_name, text
+        return None
+
+    def _reg_export_value(self, key, name, view):
+        self._serial += 1
+        folder = self.prefix / "drive_c" / "brim-harness"
+        folder.mkdir(exist_ok=True)
+        host = folder / ("export%d.reg" % self._serial)
+        result = self.wine("reg", "export", key, self.to_windows(host), _view(view), "/y")
+        if result.returncode != 0 or not host.exists():
+            return None
+        text = host.read_bytes().decode("utf-16", "replace")
+        host.unlink()
+        return _parse_reg_export_value(text, key, name)
+
+    def reg_delete_value(self, key, name, view=32):
+        """Deletes one value; True if reg.exe reported success."""
+        args = ["reg", "delete", key] + (["/ve"] if name is None else ["/v", name]) + ["/f", _view(view)]
+        return self.wine(*args).returncode == 0
+
+    def reg_delete_key(self, key, view=32):
+        """Deletes a key and everything below it; True on success."""
+        return self.wine("reg", "delete", key, "/f", _view(view)).returncode == 0
+
+    SETTINGS_KEY = r"HKLM\Software\Velloran\BrimSet"
+
+    def set_drive_settings(self, mapping):
+        """Writes DriveSettings (REG_BINARY, 32-bit view). mapping: letter ->
+        (enabled byte, threshold bytes), see build_drive_settings; raw bytes
+        are written as they are (for images of the wrong length)."""
+        image = bytes(mapping) if isinstance(mapping, (bytes, bytearray)) else build_drive_settings(mapping)
+        self.reg_add(self.SETTINGS_KEY, "DriveSettings", "REG_BINARY", image, view=32)
+        return image
+
+    def drive_settings(self):
+        """The stored DriveSettings bytes, or None when missing (or not binary)."""
+        value = self.reg_query(self.SETTINGS_KEY, "DriveSettings", view=32)
+        if value is None or value[0] != "REG_BINARY":
+            return None
+        return value[1]
+
+    # -- drives -----------------------------------------------------------
+
+    def _add_drive(self, letter, size):
+        letter = _letter(letter)
+        if os.geteuid() != 0:
+            raise RuntimeError("tmpfs drives need root")
+        folder = self.root / "drives" / letter
+        folder.mkdir(parents=True)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d,mode=0777" % int(size), "tmpfs", str(folder)],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self._drive_dirs[letter] = folder
+        link = self.prefix / "dosdevices" / (letter + ":")
+        with contextlib.suppress(FileNotFoundError):
+            link.unlink()
+        link.symlink_to(folder)
+
+    def drive_path(self, letter):
+        """The host folder behind a tmpfs drive."""
+        return self._drive_dirs[_letter(letter)]
+
+    def free_bytes(self, letter):
+        """Free bytes of a tmpfs drive as the system reports them (statvfs)."""
+        stats = os.statvfs(self.drive_path(letter))
+        return stats.f_bavail * stats.f_frsize
+
+    def total_bytes(self, letter):
+        stats = os.statvfs(self.drive_path(letter))
+        return stats.f_blocks * stats.f_frsize
+
+    def fill_drive(self, letter, free_bytes):
+        """Grows or shrinks a filler file so that the drive has free_bytes
+        free, rounded down to the tmpfs page size (exact for multiples of
+        4096). Returns the free bytes then measured."""
+        if free_bytes < 0:
+            raise ValueError("free_bytes must not be negative")
+        folder = self.drive_path(letter)
+        filler = folder / "brim-filler.bin"
+        stats = os.statvfs(folder)
+        block = stats.f_frsize
+        current = filler.stat().st_blocks * 512 if filler.exists() else 0
+        available_without = stats.f_bavail * block + current
+        wanted_free = free_bytes - free_bytes % block
+        size = max(0, available_without - wanted_free)
+        with open(filler, "ab") as handle:
+            handle.truncate(0)
+            if size:
+                try:
+                    os.posix_fallocate(handle.fileno(), 0, size)
+                except OSError as error:
+                    if error.errno != errno.ENOSPC:
+                        raise
+        return self.free_bytes(letter)
+
+    def remove_drive(self, letter):
+        """Removes the drive's link. Running programs then see the letter
+        with type DRIVE_NO_ROOT_DIR and failing space queries; the letter
+        leaves the drive mask only after restart_wineserver()."""
+        link = self.prefix / "dosdevices" / (_letter(letter) + ":")
+        with contextlib.suppress(FileNotFoundError):
+            link.unlink()
+
+    def restore_drive(self, letter):
+        """Puts the drive's link back (see remove_drive)."""
+        letter = _letter(letter)
+        link = self.prefix / "dosdevices" / (letter + ":")
+        with contextlib.suppress(FileNotFoundError):
+            link.unlink()
+        link.symlink_to(self._drive_dirs[letter])
+
+    _DRIVE_TYPES = {"cdrom": "cdrom", "floppy": "floppy", "network": "network", "hd": "hd", "ramdisk": "ramdisk",
+                    "fixed": "hd", "remote": "network", "removable": "floppy"}
+
+    def set_drive_type(self, letter, kind):
+        """Sets the drive type Wine reports (cdrom, floppy, network, hd,
+        ramdisk) in HKLM\\Software\\Wine\\Drives (64-bit view) and restarts the
+        wineserver. Only before the test's programs start."""
+        if kind not in self._DRIVE_TYPES:
+            raise ValueError("unknown drive type %r" % kind)
+        self.reg_add(r"HKLM\Software\Wine\Drives", _letter(letter) + ":", "REG_SZ", self._DRIVE_TYPES[kind],
+                     view=64)
+        self.restart_wineserver()
+
+    # -- paths and stand-ins --------------------------------------------
+
+    def to_host(self, windows_path):
+        """The host path of a Windows path on one of the prefix's drives."""
+        match = re.match(r"^([A-Za-z]):[\\/]?(.*)$", str(windows_path))
+        if not match:
+            raise ValueError("not a drive path: %r" % windows_path)
+        base = Path(os.path.realpath(self.prefix / "dosdevices" / (match.group(1).lower() + ":")))
+        rest = match.group(2).replace("\\", "/")
+        return base / rest if rest else base
+
+    def to_windows(self, host_path):
+        """The Windows path of a host path under one of the prefix's drives."""
+        target = os.path.realpath(str(host_path))
+        best = None
+        for link in (self.prefix / "dosdevices").iterdir():
+            if not re.match(r"^[a-z]:$", link.name):
+                continue
+            base = os.path.realpath(link)
+            if target == base or target.startswith(base.rstrip("/") + "/"):
+                if best is None or len(base) > len(best[1]):
+                    best = (link.name, base)
+        if best is None:
+            raise ValueError("%s is on no drive of this prefix" % host_path)
+        rest = target[len(best[1]):].lstrip("/")
+        return best[0].upper() + "\\" + rest.replace("/", "\\")
+
+    def _host_path(self, path):
+        text = str(path)
+        return self.to_host(text) if re.match(r"^[A-Za-z]:", text) else Path(text)
+
+    def install_program(self, name, folder=r"C:\Program Files\Velloran\Brimline", as_name=None):
+        """Copies a built program into the prefix; returns its host path."""
+        target = self._host_path(folder) / (as_name or program(name).name)
+        target.parent.mkdir(parents=True, exist_ok=True)
+        with contextlib.suppress(FileNotFoundError):
+            target.unlink()
+        shutil.copy2(program(name), target)
+        return target
+
+    def make_recorder(self, path, log_path=None, hold_ms=0):
+        """Places a copy of BrimDriver.exe at path (a host path or a Windows
+        path such as C:\\x\\VelloranUpdater.exe) that, when started, appends
+        its arguments (one line per start, joined by single spaces) to
+        log_path and exits 0. log_path (host path) defaults to "<path>.log"
+        and must lie on a drive of the prefix. hold_ms keeps the stand-in
+        running that long before it exits. Returns the log path; read it
+        with read_records()."""
+        target = self._host_path(path)
+        target.parent.mkdir(parents=True, exist_ok=True)
+        with contextlib.suppress(FileNotFoundError):
+            target.unlink()
+        shutil.copy2(program("BrimDriver.exe"), target)
+        log = Path(log_path) if log_path else Path(str(target) + ".log")
+        log.parent.mkdir(parents=True, exist_ok=True)
+        for stale in (log, Path(str(log) + ".cmdline")):
+            with contextlib.suppress(FileNotFoundError):
+                stale.unlink()
+        sidecar = self.to_windows(log) + "\n" + ("hold_ms=%d\n" % hold_ms if hold_ms else "")
+        Path(str(target) + ".brimrec").write_text(sidecar, encoding="utf-8")
+        return log
+
+    def add_search_dir(self, path):
+        """Puts a folder (host or Windows path) in front of the search path
+        of programs started from now on (WINEPATH)."""
+        windows = str(path) if re.match(r"^[A-Za-z]:", str(path)) else self.to_windows(path)
+        current = self.env.get("WINEPATH")
+        self.env["WINEPATH"] = windows + (";" + current if current else "")
+
+
+def _read_text(path):
+    try:
+        return path.read_bytes().decode("utf-8", "replace")
+    except FileNotFoundError:
+        return ""
+
+
+def _hwnd(value):
+    return value if isinstance(value, str) else "0x%x" % value
+
+
+def _view(view):
+    if view not in (32, 64):
+        raise ValueError("view must be 32 or 64")
+    return "/reg:%d" % view
+
+
+def _letter(letter):
+    letter = str(letter).lower().rstrip(":")
+    if len(letter) != 1 or not "a" <= letter <= "z":
+        raise ValueError("not a drive letter: %r" % letter)
+    return letter
+
+
+def _parse_reg_export_value(text, key, name):
+    """One value from reg.exe's export (REGEDIT5 text) of a key."""
+    lines = text.replace("\r\n", "\n").split("\n")
+    # Continuation lines end with a backslash.
+    joined = []
+    for line in lines:
+        if joined and joined[-1].endswith("\\") and not joined[-1].endswith('\\\\"'):
+            joined[-1] = joined[-1][:-1] + line.strip()
+        else:
+            joined.append(line)
+    section = None
+    wanted_key = key.lower().replace("hklm\\", "hkey_local_machine\\").replace("hkcu\\", "hkey_current_user\\")
+    for line in joined:
+        if line.startswith("["):
+            section = line.strip("[]").lower()
+            continue
+        if section != wanted_key:
+            continue
+        if name == "(Default)" and line.startswith("@="):
+            value_text = line[2:]
+        else:
+            match = re.match(r'^"((?:[^"\\]|\\.)*)"=(.*)$', line)
+            if not match or match.group(1).replace('\\"', '"').replace("\\\\", "\\").lower() != name.lower():
+                continue
+            value_text = match.group(2)
+        if value_text.startswith('"'):
+            return "REG_SZ", value_text[1:-1].replace('\\"', '"').replace("\\\\", "\\")
+        if value_text.startswith("dword:"):
+            return "REG_DWORD", int(value_text[6:], 16)
+        match = re.match(r"^hex(?:\(([0-9a-f]+)\))?:(.*)$", value_text)
+        if match:
+            kind = int(match.group(1) or "3", 16)
+            data = bytes(int(b, 16) for b in match.group(2).split(",") if b.strip())
+            if kind == 3:
+                return "REG_BINARY", data
+            if kind == 11:
+                return "REG_QWORD", int.from_bytes(data, "little")
+            if kind == 4:
+                return "REG_DWORD", int.from_bytes(data, "little")
+            decoded = data.decode("utf-16-le", "replace")
+            if kind == 7:
+                return "REG_MULTI_SZ", [s for s in decoded.rstrip("\0").split("\0")] if decoded.strip("\0") else []
+            if kind == 2:
+                return "REG_EXPAND_SZ", decoded.rstrip("\0")
+            if kind == 1:
+                return "REG_SZ", decoded.rstrip("\0")
+            return "hex(%x)" % kind, data
+    return None
+
+
+def _close_open_envs():
+    for env in list(_open_envs):
+        with contextlib.suppress(Exception):
+            env.close()
+
+
+import atexit  # noqa: E402  (kept next to its only use)
+
+atexit.register(_close_open_envs)
