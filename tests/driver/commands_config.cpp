@@ -142,8 +142,23 @@ int RunUnlinkKey(const std::vector<std::wstring>& args)
     return 0;
 }
 
+// owner <hwnd>: the window's owner ("0x0" for none).
+int RunOwner(const std::vector<std::wstring>& args)
+{
+    if (args.size() != 1)
+        return UsageError(L"a window expected");
+    std::optional<HWND> window = ParseWindow(args[0]);
+    if (!window)
+        return UsageError(L"bad window: " + args[0]);
+    if (!IsWindow(*window))
+        return Fail(L"no window " + args[0]);
+    OutLine(WindowText(GetWindow(*window, GW_OWNER)));
+    return 0;
+}
+
 const CommandRegistrar denyKeyCommand{L"denykey", L"<32|64> <key under HKLM>", RunDenyKey};
 const CommandRegistrar unlinkKeyCommand{L"unlinkkey", L"<key under HKLM>", RunUnlinkKey};
+const CommandRegistrar ownerCommand{L"owner", L"<hwnd>", RunOwner};
 const CommandRegistrar charWidthCommand{L"charwidth", L"<hwnd> <id|self>", RunCharWidth};
 
 }  // namespace
