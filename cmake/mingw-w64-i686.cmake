@@ -1,16 +1,4 @@
 # Cross-compile the Windows programs for i686 with mingw-w64 on Debian.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86)
 set(BRIM_MINGW_TRIPLE i686-w64-mingw32)
-
-# The posix thread model: the win32 one has no std::mutex and GoogleTest needs it.
-set(CMAKE_C_COMPILER   ${BRIM_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${BRIM_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER  ${BRIM_MINGW_TRIPLE}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${BRIM_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tests/wine-run.sh)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
