@@ -43,6 +43,19 @@ std::vector<HWND> TopLevelWindows(const std::wstring& className, const std::wstr
     return filter.found;
 }
 
+BOOL CALLBACK CollectChild(HWND window, LPARAM context)
+{
+    reinterpret_cast<std::vector<HWND>*>(context)->push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> ChildWindows(HWND parent)
+{
+    std::vector<HWND> children;
+    EnumChildWindows(parent, CollectChild, reinterpret_cast<LPARAM>(&children));
+    return children;
+}
+
 std::optional<DWORD> ParseTimeout(const std::vector<std::wstring>& args, size_t index, DWORD fallback)
 {
     if (args.size() <= index)
@@ -348,19 +361,6 @@ int RunEnabled(const std::vector<std::wstring>& args)
     return 0;
 }
 
-BOOL CALLBACK CollectChild(HWND window, LPARAM context)
-{
-    reinterpret_cast<std::vector<HWND>*>(context)->push_back(window);
-    return TRUE;
-}
-
-std::vector<HWND> ChildWindows(HWND parent)
-{
-    std::vector<HWND> children;
-    EnumChildWindows(parent, CollectChild, reinterpret_cast<LPARAM>(&children));
-    return children;
-}
-
 // controls <hwnd>: every child window, in creation order:
 // "<id>\t<class>\t<text>\t<style hex>\t<visible>\t<enabled>\t<hwnd>".
 int RunControls(const std::vector<std::wstring>& args)
@@ -381,43 +381,70 @@ int RunControls(const std::vector<std::wstring>& args)
     return 0;
 }
 
-// A message box: a visible dialog with the text static of id 65535.
-HWND FindMessageBox()
+// A message box: a visible dialog holding only statics and buttons, one of
+// them the text static with the id 65535. (A dialog of a program may have a
+// static of that id too, its IDC_STATIC, but also list views, edits, links.)
+bool IsMessageBox(HWND window)
+{
+    if (!IsWindowVisible(window))
+        return false;
+    bool hasText = false, hasButton = false;
+    for (HWND child : ChildWindows(window)) {
+        std::wstring className = ClassNameOf(child);
+        if (lstrcmpiW(className.c_str(), L"Button") == 0) {
+            hasButton = true;
+        } else if (lstrcmpiW(className.c_str(), L"Static") == 0) {
+            if ((GetDlgCtrlID(child) & 0xFFFF) == 0xFFFF && GetParent(child) == window)
+                hasText = true;
+        } else {
+            return false;
+        }
+    }
+    return hasText && hasButton;
+}
+
+// The first message box, owned by `owner` unless that is null.
+HWND FindMessageBox(HWND owner)
 {
     for (HWND window : TopLevelWindows(L"#32770", L"*", 0)) {
-        if (!IsWindowVisible(window))
-            continue;
-        for (HWND child : ChildWindows(window)) {
-            if ((GetDlgCtrlID(child) & 0xFFFF) == 0xFFFF && lstrcmpiW(ClassNameOf(child).c_str(), L"Static") == 0 &&
-                GetParent(child) == window)
-                return window;
-        }
+        if ((owner == nullptr || GetWindow(window, GW_OWNER) == owner) && IsMessageBox(window))
+            return window;
     }
     return nullptr;
 }
 
-HWND WaitForMessageBox(DWORD timeout)
+HWND WaitForMessageBox(DWORD timeout, HWND owner)
 {
     ULONGLONG deadline = GetTickCount64() + timeout;
     for (;;) {
-        HWND box = FindMessageBox();
+        HWND box = FindMessageBox(owner);
         if (box != nullptr || GetTickCount64() >= deadline)
             return box;
         Sleep(POLL_INTERVAL);
     }
 }
 
-// msgbox [timeout_ms]: the first visible message box, polled until the
-// time-out (default 0): lines "hwnd\t", "owner\t", "title\t", "text\t"
-// (escaped), then "button\t<id>\t<text>" per button. Exit 1 when none.
+// The optional owner argument at `index`: null for "any".
+std::optional<HWND> ParseOwner(const std::vector<std::wstring>& args, size_t index)
+{
+    if (args.size() <= index || args[index] == L"*")
+        return static_cast<HWND>(nullptr);
+    return ParseWindow(args[index]);
+}
+
+// msgbox [timeout_ms] [owner|*]: the first visible message box (of that
+// owner), polled until the time-out (default 0): lines "hwnd\t", "owner\t",
+// "title\t", "text\t" (escaped), then "button\t<id>\t<text>" per button.
+// Exit 1 when there is none.
 int RunMessageBox(const std::vector<std::wstring>& args)
 {
-    if (args.size() > 1)
-        return UsageError(L"at most a time-out expected");
+    if (args.size() > 2)
+        return UsageError(L"at most a time-out and an owner expected");
     std::optional<DWORD> timeout = ParseTimeout(args, 0, 0);
-    if (!timeout)
-        return UsageError(L"bad time-out: " + args[0]);
-    HWND box = WaitForMessageBox(*timeout);
+    std::optional<HWND> owner = ParseOwner(args, 1);
+    if (!timeout || !owner)
+        return UsageError(L"bad time-out or owner");
+    HWND box = WaitForMessageBox(*timeout, *owner);
     if (box == nullptr)
         return Fail(L"no message box");
     wchar_t title[1024] = {};
@@ -440,12 +467,13 @@ int RunMessageBox(const std::vector<std::wstring>& args)
     return 0;
 }
 
-// msgbox-answer <button id|ok|cancel|yes|no|...> [timeout_ms]: presses the
-// button of the first message box (waiting up to the time-out, default
-// 5000 ms, for one to appear) and waits until the box has closed.
+// msgbox-answer <button id|ok|cancel|yes|no|...> [timeout_ms] [owner|*]:
+// presses the button of the first message box (of that owner), waiting up
+// to the time-out (default 5000 ms) for one to appear, then waits until the
+// box has closed.
 int RunMessageBoxAnswer(const std::vector<std::wstring>& args)
 {
-    if (args.empty() || args.size() > 2)
+    if (args.empty() || args.size() > 3)
         return UsageError(L"a button id expected");
     struct Named {
         const wchar_t* name;
@@ -461,9 +489,10 @@ int RunMessageBoxAnswer(const std::vector<std::wstring>& args)
             id = named.id;
     }
     std::optional<DWORD> timeout = ParseTimeout(args, 1, 5000);
-    if (!id || *id > 0xFFFF || !timeout)
-        return UsageError(L"bad button id or time-out");
-    HWND box = WaitForMessageBox(*timeout);
+    std::optional<HWND> owner = ParseOwner(args, 2);
+    if (!id || *id > 0xFFFF || !timeout || !owner)
+        return UsageError(L"bad button id, time-out or owner");
+    HWND box = WaitForMessageBox(*timeout, *owner);
     if (box == nullptr)
         return Fail(L"no message box");
     HWND button = GetDlgItem(box, static_cast<int>(*id));
@@ -529,8 +558,9 @@ const CommandRegistrar getTextCommand{L"gettext", L"<hwnd> <control id|self>", R
 const CommandRegistrar checkedCommand{L"checked", L"<hwnd> <control id|self>", RunChecked};
 const CommandRegistrar enabledCommand{L"enabled", L"<hwnd> <control id|self>", RunEnabled};
 const CommandRegistrar controlsCommand{L"controls", L"<hwnd>", RunControls};
-const CommandRegistrar messageBoxCommand{L"msgbox", L"[timeout_ms]", RunMessageBox};
-const CommandRegistrar messageBoxAnswerCommand{L"msgbox-answer", L"<button id|ok|cancel|yes|no|...> [timeout_ms]",
+const CommandRegistrar messageBoxCommand{L"msgbox", L"[timeout_ms] [owner|*]", RunMessageBox};
+const CommandRegistrar messageBoxAnswerCommand{L"msgbox-answer",
+                                               L"<button id|ok|cancel|yes|no|...> [timeout_ms] [owner|*]",
                                                RunMessageBoxAnswer};
 const CommandRegistrar keyCommand{L"key", L"<hwnd> <vk> [vk ...]", RunKey};
 

@@ -46,6 +46,7 @@ import shutil
 import signal
 import struct
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -450,7 +451,14 @@ class WineEnv:
         if display:
             require_display_tools(testcase)
         env = cls(display=display, drives=drives, keep_z=keep_z, name=name or testcase.id().split(".")[-1])
-        testcase.addCleanup(env.close)
+
+        def clean_up():
+            try:
+                if _test_failed(testcase):
+                    env.save_failure(testcase.id())
+            finally:
+                env.close()
+        testcase.addCleanup(clean_up)
         return env
 
     def __enter__(self):
@@ -643,6 +651,20 @@ class WineEnv:
         if self._lock is not None:
             self._lock.close()
 
+    def save_failure(self, label):
+        """Keeps what a failed test leaves: a screenshot (with a display) and
+        the logs, in ARTIFACTS_DIR/failures/<label>. Returns that folder."""
+        target = ARTIFACTS_DIR / "failures" / re.sub(r"[^A-Za-z0-9_.-]", "_", label)
+        shutil.rmtree(target, ignore_errors=True)
+        target.mkdir(parents=True)
+        if self.display:
+            with contextlib.suppress(Exception):
+                self.screenshot(target / "screen.png")
+        with contextlib.suppress(Exception):
+            self.save_logs(target / "logs")
+        sys.stderr.write("\n[brimharness] logs and screen of the failed test: %s\n" % target)
+        return target
+
     def save_logs(self, destination=None):
         """Copies the environment's logs to destination (default:
         ARTIFACTS_DIR/logs/<name>-<time>) and returns that folder."""
@@ -768,10 +790,11 @@ class WineEnv:
                          "cells": [unescape(f) for f in fields[3:]]})
         return rows
 
-    def message_box(self, timeout=10.0):
-        """The first visible message box as a dict (hwnd, owner, title, text,
-        buttons: [(id, text)]), or None."""
-        code, out = self.driver("msgbox", str(int(timeout * 1000)), timeout=timeout + 30)
+    def message_box(self, timeout=10.0, owner=None):
+        """The first visible message box (of that owner window) as a dict
+        (hwnd, owner, title, text, buttons: [(id, text)]), or None."""
+        code, out = self.driver("msgbox", str(int(timeout * 1000)), _hwnd(owner) if owner else "*",
+                                timeout=timeout + 30)
         if code != 0:
             return None
         box = {"buttons": []}
@@ -784,6 +807,13 @@ class WineEnv:
             elif fields[0] == "button":
                 box["buttons"].append((int(fields[1]), unescape(fields[2])))
         return box
+
+    def answer_message_box(self, button, timeout=10.0, owner=None):
+        """Presses a button (id or ok/cancel/yes/no/...) of the first message
+        box (of that owner) and waits for the box to close; True if it did."""
+        code, out = self.driver("msgbox-answer", str(button), str(int(timeout * 1000)),
+                                _hwnd(owner) if owner else "*", timeout=timeout + 30)
+        return code == 0
 
     # -- the tray ---------------------------------------------------------
 
@@ -1078,6 +1108,18 @@ class WineEnv:
         windows = str(path) if re.match(r"^[A-Za-z]:", str(path)) else self.to_windows(path)
         current = self.env.get("WINEPATH")
         self.env["WINEPATH"] = windows + (";" + current if current else "")
+
+
+def _test_failed(testcase):
+    # While cleanups run, unittest's result object already holds the
+    # failures and errors of the test method (and of its subtests).
+    result = getattr(getattr(testcase, "_outcome", None), "result", None)
+    if result is None:
+        return False
+    for test, _ in list(getattr(result, "failures", [])) + list(getattr(result, "errors", [])):
+        if test is testcase or getattr(test, "test_case", None) is testcase:
+            return True
+    return False
 
 
 def _read_text(path):

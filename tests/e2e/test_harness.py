@@ -3,7 +3,8 @@ trace, the driver's window commands, recorders and clean-up."""
 
 import os
 import subprocess
-import time
+import sys
+import tempfile
 import unittest
 from pathlib import Path
 
@@ -269,7 +270,8 @@ class DesktopTest(unittest.TestCase):
         self.assertEqual((box["owner"], box["title"], box["text"]),
                          (window, "BrimDriver demo", "Demo question?\nSecond line"))
         self.assertEqual([b[0] for b in box["buttons"]], [6, 7])
-        self.assertEqual(env.driver("msgbox-answer", "yes"), (0, "answered\n"))
+        self.assertIsNone(env.message_box(timeout=0, owner=window + 1))
+        self.assertTrue(env.answer_message_box("yes", owner=window))
         events = h.wait_for(lambda: "answer" in env.get_text(window, 1005) and env.get_text(window, 1005), 10)
         self.assertEqual(events.split(";"), ["option 1", "check 0 2", "dblclk -1", "dblclk 1", "answer 6"])
 
@@ -293,6 +295,28 @@ class CleanupTest(unittest.TestCase):
         self.assertFalse(self.mounted_under(root))
         self.assertFalse(Path("/proc/%d" % xvfb).exists() and b"Xvfb" in Path("/proc/%d/cmdline" % xvfb).read_bytes())
         self.assertEqual(self.processes_of(prefix), [])
+
+    def test_environments_of_a_killed_test_process_are_swept(self):
+        h.require_root(self)
+        h.require_display_tools(self)
+        script = ("import os, brimharness as h\n"
+                  "e = h.WineEnv(display=True, drives={'f': 4 * h.MiB}, name='killed')\n"
+                  "e.start(h.program('BrimDriver.exe'), 'demo')\n"
+                  "print(e.root, e.prefix, flush=True)\n"
+                  "os._exit(9)\n")
+        with tempfile.TemporaryFile() as output:
+            code = subprocess.run([sys.executable, "-c", script], cwd=str(Path(__file__).parent), stdout=output,
+                                  stderr=subprocess.STDOUT, timeout=300).returncode
+            output.seek(0)
+            text = output.read().decode()
+        self.assertEqual(code, 9, text)
+        root, prefix = (Path(p) for p in text.split()[-2:])
+        self.assertTrue(self.mounted_under(root))
+        self.assertTrue(h.wait_for(lambda: self.processes_of(prefix), 10))
+        h.sweep_stale_envs()
+        self.assertFalse(root.exists())
+        self.assertFalse(self.mounted_under(root))
+        self.assertEqual(h.wait_for(lambda: not self.processes_of(prefix), 10), True)
 
     @staticmethod
     def mounted_under(root):
