@@ -165,7 +165,7 @@ class ConfigTestCase(unittest.TestCase):
         self.assertEqual(box["text"], text)
         self.assertEqual(box["title"], TITLE)
         self.assertEqual(box["owner"], self.dialog)
-        self.env.driver_ok("msgbox-answer", answer)
+        self.assertTrue(self.env.answer_message_box(answer, owner=self.dialog), "the message box stayed")
         return box
 
     def expect_no_message(self, timeout=3.0):
