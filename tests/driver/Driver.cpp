@@ -256,8 +256,12 @@ int wmain(int argc, wchar_t** argv)
     if (IsRecorderImage())
         return RunRecorder();
 
-    if (argc < 2 || wcscmp(argv[1], L"help") == 0 || wcscmp(argv[1], L"--help") == 0)
-        return argc < 2 ? (PrintUsage(), 2) : PrintUsage();
+    if (argc < 2) {
+        PrintUsage();
+        return 2;
+    }
+    if (wcscmp(argv[1], L"help") == 0 || wcscmp(argv[1], L"--help") == 0)
+        return PrintUsage();
 
     CurrentCommand = argv[1];
     std::vector<std::wstring> args(argv + 2, argv + argc);

@@ -123,14 +123,18 @@ bool CellText(const Target& target, const RemoteBuffer& remote, int row, int col
     item.pszText = reinterpret_cast<wchar_t*>(remote.At(sizeof(LVITEMW)));
     item.cchTextMax = TEXT_CAPACITY;
     wchar_t empty = L'\0';
-    if (!remote.Write(0, &item, sizeof(item)) || !remote.Write(sizeof(LVITEMW), &empty, sizeof(empty)))
-        return Fail(L"WriteProcessMemory failed: " + LastErrorText()), false;
+    if (!remote.Write(0, &item, sizeof(item)) || !remote.Write(sizeof(LVITEMW), &empty, sizeof(empty))) {
+        Fail(L"WriteProcessMemory failed: " + LastErrorText());
+        return false;
+    }
     LRESULT length = 0;
     if (!Send(target.list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote.At(0)), length))
         return false;
     std::vector<wchar_t> buffer(TEXT_CAPACITY + 1, L'\0');
-    if (!remote.Read(sizeof(LVITEMW), buffer.data(), TEXT_CAPACITY * sizeof(wchar_t)))
-        return Fail(L"ReadProcessMemory failed: " + LastErrorText()), false;
+    if (!remote.Read(sizeof(LVITEMW), buffer.data(), TEXT_CAPACITY * sizeof(wchar_t))) {
+        Fail(L"ReadProcessMemory failed: " + LastErrorText());
+        return false;
+    }
     text = std::wstring(buffer.data());
     return true;
 }
@@ -270,8 +274,10 @@ bool RowPoint(const Target& target, int row, POINT& point)
     if (!Send(target.list, LVM_GETITEMCOUNT, 0, 0, rows))
         return false;
     RemoteBuffer remote(target.process, sizeof(RECT));
-    if (!remote)
-        return Fail(L"VirtualAllocEx failed: " + LastErrorText()), false;
+    if (!remote) {
+        Fail(L"VirtualAllocEx failed: " + LastErrorText());
+        return false;
+    }
     RECT client;
     GetClientRect(target.list, &client);
     if (row >= 0 || rows > 0) {
@@ -281,8 +287,10 @@ bool RowPoint(const Target& target, int row, POINT& point)
         LRESULT ok = 0;
         if (!remote.Write(0, &rect, sizeof(rect)) ||
             !Send(target.list, LVM_GETITEMRECT, static_cast<WPARAM>(asked), reinterpret_cast<LPARAM>(remote.At(0)), ok) ||
-            !remote.Read(0, &rect, sizeof(rect)) || !ok)
-            return Fail(L"no rectangle for row " + Decimal(asked)), false;
+            !remote.Read(0, &rect, sizeof(rect)) || !ok) {
+            Fail(L"no rectangle for row " + Decimal(asked));
+            return false;
+        }
         point.x = (rect.left + rect.right) / 2;
         point.y = row >= 0 ? (rect.top + rect.bottom) / 2 : rect.bottom + 4;
     } else {
@@ -293,8 +301,10 @@ bool RowPoint(const Target& target, int row, POINT& point)
         point.x = 10;
         point.y = (headerRect.bottom - headerRect.top) + 4;
     }
-    if (!PtInRect(&client, point))
-        return Fail(L"the point " + Decimal(point.x) + L"," + Decimal(point.y) + L" is outside the list"), false;
+    if (!PtInRect(&client, point)) {
+        Fail(L"the point " + Decimal(point.x) + L"," + Decimal(point.y) + L" is outside the list");
+        return false;
+    }
     return true;
 }
 

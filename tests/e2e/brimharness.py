@@ -1,10 +1,13 @@
 """End-to-end test harness: Wine prefixes, drives, a desktop, and the driver.
 
 Every test gets a fresh Wine prefix of its own (WineEnv), made from a template
-prefix that is created once per build directory. A prefix may have tmpfs
-drives of exact sizes, an Xvfb display with a Wine virtual desktop whose tray
-calls are traced to a log, and helpers to run programs, read and write the
-registry, and drive windows through BrimDriver.exe.
+prefix that is created once per build directory ($BRIM_BUILD_DIR/wine-template,
+made under a lock by `wineboot -i`, about 6 s). As root the fresh prefix is an
+overlay mount on the template (a few ms); otherwise a copy (about 2 s). A
+prefix may have tmpfs drives of exact sizes, an Xvfb display with a Wine
+virtual desktop whose tray calls are traced to a log, and helpers to run
+programs, read and write the registry, and drive windows through
+BrimDriver.exe (`BrimDriver help` lists its commands).
 
 Typical use in a unittest.TestCase:
 
@@ -12,9 +15,45 @@ Typical use in a unittest.TestCase:
         self.env = WineEnv.for_test(self, drives={"d": 16 * MiB})
 
     def test_something(self):
-        self.env.set_drive_settings({"d": (1, 8 * MiB)})
-        monitor = self.env.start(program("BrimWatch.exe"), log="monitor.log")
-        ...
+        env = self.env
+        env.set_drive_settings({"d": (1, 8 * MiB)})
+        exe = env.install_program("BrimWatch.exe")
+        monitor = env.start(exe, log="monitor.log")
+        self.assertIsNotNone(env.wait_for_tray("add", 3, timeout=60))
+
+for_test() skips (or fails, with CI=true) when root, Xvfb or Wine are missing,
+closes the environment as a cleanup, and keeps a screenshot and the logs of a
+failed test in ARTIFACTS_DIR/failures/<test id>.
+
+Run the programs from inside the prefix (install_program): started from a
+host path outside the prefix's drives, a program's own module path is a
+"unix\..." path, so nothing is found beside it (BrimSet.exe, the updater).
+
+The API:
+  BUILD_DIR, SOURCE_DIR, ARTIFACTS_DIR, MiB, program(name), in_ci()
+  require_root(tc), require_display_tools(tc), require_wine(tc), require_programs(tc, *names)
+  wait_for(predicate, timeout=30, interval=0.2) -> value or the last false value
+  make a recorder with WineEnv.make_recorder(); read_records(log), read_raw_records(log)
+  build_drive_settings(mapping) -> bytes, parse_drive_settings(bytes) -> {letter: (enabled, threshold)}
+  parse_tray_log(text), decode_wine_string(literal), unescape(text), sweep_stale_envs()
+  WineEnv(display=True, drives=None, keep_z=False, name="test"), WineEnv.for_test(tc, ...)
+    .env .prefix .root .display .logs_dir .timings .last_stderr
+    .close() .save_logs(dest=None) .save_failure(label) .restart_wineserver()
+    .wine(*args, timeout=60, check=False, debug="-all", env=None, cwd=None) -> CompletedProcess
+    .start(exe, *args, debug="-all", log=None, env=None, cwd=None) -> Popen
+    .wait_exit(popen, timeout) -> exit code
+    .driver(*args, timeout=30) -> (exit code, stdout); .driver_ok(*args) -> stdout
+    .find_window(cls, title, timeout) .windows(pid) .controls(hwnd) .get_text(hwnd, id)
+    .listview(hwnd, id) .message_box(timeout, owner) .answer_message_box(button, timeout, owner)
+    .tray_log() .tray_events(since=0) .tray_mark() .wait_for_tray(kind, icon_id, timeout, since, text)
+    .wait_for(predicate, timeout, interval) .screenshot(path)
+    .reg_add(key, name, type, data, view=32) .reg_query(key, name, view=32) -> (type, value) | None
+    .reg_delete_value(key, name, view=32) .reg_delete_key(key, view=32)
+    .set_drive_settings(mapping | bytes) .drive_settings() -> bytes | None
+    .drive_path(l) .free_bytes(l) .total_bytes(l) .fill_drive(l, free) .remove_drive(l)
+    .restore_drive(l) .set_drive_type(l, kind)
+    .to_host(win_path) .to_windows(host_path) .install_program(name, folder, as_name)
+    .make_recorder(path, log_path=None, hold_ms=0) -> log path; .add_search_dir(path)
 
 Tray trace lines (written by the desktop's explorer to tray_log(); the first
 field is the explorer's thread id):
@@ -27,12 +66,15 @@ field is the explorer's thread id):
     0064:trace:tooltips:TOOLTIPS_Show Show tooltip pre 0, 000000000001008A
     0064:trace:tooltips:TOOLTIPS_Show Show tooltip 0, L"Harness balloon", size 110 x 69
 
+hwnd= is the window that owns the icon (the program's), id= the icon's uID.
 An add is followed by modify_icon and show_icon; a modify logs modify_icon
-(and show_icon); a delete logs hide_icon only. A balloon is a tooltip window
+and show_icon; a delete logs hide_icon only. A balloon is a tooltip window
 that gets a title: its "icon" is the balloon's info flags (1 info, 2 warning,
-3 error). The explorer shows a balloon about 2 s after the call that carried
-it, keeps it at least 10 s, and shows queued balloons one after another.
-tray_events() turns these lines into (kind, id, extra) tuples.
+3 error); the trace does not say which tray icon it belongs to. The explorer
+shows a balloon about 2 s after the call that carried it (an icon deleted
+before then never shows it), keeps it at least 10 s, and shows queued
+balloons one after another. A tip's later text (NIF_TIP modify) is not in
+the trace. tray_events() turns these lines into (kind, id, extra) tuples.
 """
 
 import contextlib
@@ -365,7 +407,11 @@ def sweep_stale_envs():
     if not ENVS_DIR.is_dir():
         return
     for root in ENVS_DIR.iterdir():
-        if root.name.startswith("."):
+        # A ".new-" folder is locked a moment after it appears: leave young ones.
+        try:
+            if root.name.startswith(".") and time.time() - root.stat().st_mtime < 600:
+                continue
+        except OSError:
             continue
         owner = root / "owner.lock"
         try:
