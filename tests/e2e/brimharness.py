@@ -454,8 +454,9 @@ class WineEnv:
     """One fresh Wine prefix, optionally with tmpfs drives and an Xvfb desktop.
 
     WineEnv(display=True, drives=None, keep_z=False, name="test")
-      drives: {"d": 16 * MiB, ...} mounts a tmpfs of exactly that size per
-              drive letter (root only) and links it as that drive.
+      drives: {"d": 16 * MiB, ...} mounts a tmpfs of that size per drive
+              letter (root only; sizes round up to 4096-byte pages) and
+              links it as that drive.
       keep_z: keep Wine's z: (= /), which otherwise makes drive lists depend
               on the host.
     Use as a context manager, or call close() (idempotent) from a cleanup.

@@ -186,7 +186,7 @@ class RecorderTest(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
         self.assertEqual(h.read_records(log), ["/dC"])
 
-    def test_driver_reports_bad_use(self):
+    def test_driver_commands_without_windows(self):
         code, out = self.env.driver("bogus")
         self.assertEqual(code, 2)
         self.assertIn("unknown command", self.env.last_stderr)
@@ -196,6 +196,11 @@ class RecorderTest(unittest.TestCase):
         self.assertEqual(self.env.driver("msgbox")[0], 1)
         code, out = self.env.driver("version", h.program("BrimDriver.exe"))
         self.assertEqual(code, 1)  # the driver carries no version block
+        fields = dict(line.split("\t", 1) for line in
+                      self.env.driver_ok("version", r"C:\windows\system32\kernel32.dll").splitlines())
+        self.assertEqual((fields["Translation"], fields["FileDescription"], fields["OriginalFilename"]),
+                         ("0409-04b0", "Wine kernel DLL", "kernel32.dll"))
+        self.assertRegex(fields["FileVersionFixed"], r"^\d+\.\d+\.\d+\.\d+$")
 
 
 class DesktopTest(unittest.TestCase):
