@@ -426,8 +426,26 @@ def sweep_stale_envs():
             _clean_env_root(root)
 
 
+def _server_dirs(prefix):
+    """Where the wineserver of a prefix keeps its socket: a folder named for
+    the prefix folder's device and inode, under /tmp/.wine-<uid> (or, with
+    Debian's Wine, under the /tmp folder named in <prefix>/wineserver)."""
+    try:
+        stats = os.stat(prefix)
+    except OSError:
+        return []
+    name = "server-%x-%x" % (stats.st_dev, stats.st_ino)
+    bases = [Path("/tmp") / (".wine-%d" % os.getuid())]
+    with contextlib.suppress(OSError):
+        tag = (Path(prefix) / "wineserver").read_text().strip()
+        if re.match(r"^[A-Za-z0-9._-]+$", tag):
+            bases.append(Path("/tmp") / tag)
+    return [base / name for base in bases]
+
+
 def _clean_env_root(root):
     prefix = root / "prefix"
+    server_dirs = _server_dirs(prefix)
     if (prefix / "system.reg").exists():
         env = _base_environment()
         env["WINEPREFIX"] = str(prefix)
@@ -436,6 +454,8 @@ def _clean_env_root(root):
                            stderr=subprocess.DEVNULL)
             subprocess.run(["wineserver", "-w"], env=env, timeout=20, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL)
+    for folder in server_dirs:
+        shutil.rmtree(folder, ignore_errors=True)
     with contextlib.suppress(OSError, ValueError):
         pid = int((root / "xvfb.pid").read_text())
         with open("/proc/%d/cmdline" % pid, "rb") as cmdline:
@@ -477,6 +497,7 @@ class WineEnv:
         self._hold = None
         self._procs = []
         self._drive_dirs = {}
+        self._server_dirs = []
         self._overlay = False
         self._serial = 0
         _open_envs.add(self)
@@ -543,6 +564,7 @@ class WineEnv:
         self._make_prefix()
         self.timings["prefix"] = time.monotonic() - copy_started
 
+        self._server_dirs = _server_dirs(self.prefix)
         if not keep_z:
             with contextlib.suppress(FileNotFoundError):
                 (self.prefix / "dosdevices" / "z:").unlink()
@@ -673,6 +695,8 @@ class WineEnv:
                 with contextlib.suppress(ProcessLookupError):
                     proc.terminate()
         self._kill_wineserver()
+        for folder in self._server_dirs:
+            shutil.rmtree(folder, ignore_errors=True)
         for proc in self._procs + ([self._hold] if self._hold else []):
             try:
                 proc.wait(5)
