@@ -23,7 +23,8 @@ Typical use in a unittest.TestCase:
 
 for_test() skips (or fails, with CI=true) when root, Xvfb or Wine are missing,
 closes the environment as a cleanup, and keeps a screenshot and the logs of a
-failed test in ARTIFACTS_DIR/failures/<test id>.
+failed test in ARTIFACTS_DIR/failures/<test id>. With BRIM_KEEP_LOGS=1 in
+the environment every WineEnv copies its logs to ARTIFACTS_DIR/logs on close.
 
 Run the programs from inside the prefix (install_program): started from a
 host path outside the prefix's drives, a program's own module path is a
@@ -371,6 +372,8 @@ def _create_template():
     # The registry reaches the disk when the wineserver ends.
     subprocess.run(["wineserver", "-k"], env=env, timeout=60, stderr=subprocess.DEVNULL)
     subprocess.run(["wineserver", "-w"], env=env, timeout=60, stderr=subprocess.DEVNULL)
+    for folder in _server_dirs(work):
+        shutil.rmtree(folder, ignore_errors=True)
     (work / _TEMPLATE_STAMP).write_text(_wine_version())
     if TEMPLATE_DIR.exists():
         old = BUILD_DIR / ("wine-template.old-%d" % os.getpid())
@@ -801,7 +804,8 @@ class WineEnv:
         return proc
 
     def wait_exit(self, popen, timeout):
-        """The exit code of a started program; TimeoutExpired if it runs on."""
+        """The exit code of a started program (as Unix passes it on: the low
+        8 bits of the Windows exit code); TimeoutExpired if it runs on."""
         return popen.wait(timeout)
 
     def driver(self, *args, timeout=30):
