@@ -17,12 +17,12 @@ extern wchar_t AppTitle[TITLE_CAPACITY];
 constexpr int DISPLAY_NAME_CAPACITY = 261;
 constexpr int ROOT_PATH_CAPACITY = 4;
 struct DriveListEntry {
-    wchar_t DisplayName[DISPLAY_NAME_CAPACITY];
-    uint64_t Capacity;
-    uint64_t Free;
-    uint64_t WorkingThreshold;  // bytes; what the threshold dialog edits
-    int DriveIndex;             // 0 for A: .. 25 for Z:, -1 until set
-    wchar_t Root[ROOT_PATH_CAPACITY];
+    wchar_t DisplayName[DISPLAY_NAME_CAPACITY] = {};  // the shell's name of the root
+    uint64_t Capacity = 0;          // bytes, at the last successful query
+    uint64_t Free = 0;              // all free bytes, at the last successful query
+    uint64_t WorkingThreshold = 0;  // bytes; what the threshold dialog edits
+    int DriveIndex = -1;            // 0 for A: .. 25 for Z:, -1 until set
+    wchar_t Root[ROOT_PATH_CAPACITY] = {};  // "X:\"
 };
 
 // StrFormatByteSizeW's text for a byte count.

@@ -179,15 +179,17 @@ bool FillDriveRow(HWND list, int row, int drive, const wchar_t* root, FillMode m
         entry->Free = totalFree.QuadPart;
         SetByteSizeCell(list, row, COLUMN_CAPACITY, entry->Capacity);
         SetByteSizeCell(list, row, COLUMN_FREE_SPACE, entry->Free);
-        // A drive without a threshold gets 15 % of its capacity. Without a
-        // fresh size there is nothing sound to compute it from.
-        setting.Threshold = ThresholdWithDefault(setting.Threshold, entry->Capacity);
     }
+    // A drive without a threshold gets 15 % of its capacity: the one just
+    // measured, else the last one known (none for a drive never measured,
+    // which keeps its 0 until a query succeeds).
+    setting.Threshold = ThresholdWithDefault(setting.Threshold, entry->Capacity);
 
     uint64_t threshold = setting.Threshold;
     SetByteSizeCell(list, row, COLUMN_ALARM_AT, threshold);
     entry->WorkingThreshold = threshold;
 
+    // Without a fresh free-space figure the old advice stands.
     if (queried)
         SetRecommendationCell(list, row, RecommendationStringId(entry->Free, threshold, entry->Capacity));
     return true;

@@ -3,7 +3,7 @@
 import unittest
 
 from brimharness import MiB, build_drive_settings, parse_drive_settings
-from test_config_dialog import (IDC_ALARMAT, IDC_CAPACITY, IDC_CLOSE, IDC_DRIVELIST, IDC_DRIVENAME,
+from test_config_dialog import (DEFRAGMENT, IDC_ALARMAT, IDC_CAPACITY, IDC_CLOSE, IDC_DRIVELIST, IDC_DRIVENAME,
                                 IDC_FREESPACE, IDC_MODIFY, IDC_NOLOWSPACECHECKS, IDC_SETTOFIFTEEN, POLICY_KEY,
                                 QUESTION, REDUCE, SETTINGS_KEY, THRESHOLD_TITLE, ConfigTestCase, fifteen_percent)
 
@@ -159,6 +159,29 @@ class ThresholdTest(ConfigTestCase):
         self.close_threshold(box, IDC_MODIFY)
         self.command(self.dialog, IDC_CLOSE)
         self.expect_message(QUESTION, answer="yes")
+        self.assertEqual(self.wait_exit(), 0)
+
+
+    def test_drive_that_cannot_be_measured_keeps_its_last_sizes(self):
+        env = self.make_env(drives={"d": 16 * MiB})
+        env.fill_drive("d", 1 * MiB)
+        env.set_drive_settings({"d": (1, 2 * MiB)})
+        self.open_drive_list()
+        before = self.cells("d")
+        self.assertEqual(before[1:], ["16.0 MB", "1.00 MB", "2.00 MB", DEFRAGMENT])
+
+        # The drive goes away while the dialog is open: a threshold of 0
+        # still becomes 15 % of the capacity last measured, and the sizes
+        # and the advice stay as they were.
+        env.remove_drive("d")
+        self.modify("d", "0")
+        self.assertEqual(self.cells("d"), before[:3] + ["2.39 MB", before[4]])
+        self.modify("d", "7")
+        self.assertEqual(self.cells("d"), before[:3] + ["7.00 MB", before[4]])
+        self.apply()
+        self.assertEqual(parse_drive_settings(env.drive_settings())["D"], (1, 7 * MiB))
+        env.restore_drive("d")
+        self.command(self.dialog, IDC_CLOSE)
         self.assertEqual(self.wait_exit(), 0)
 
 
