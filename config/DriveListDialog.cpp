@@ -34,7 +34,7 @@ const ColumnSpec DRIVE_LIST_COLUMNS[DRIVE_LIST_COLUMN_COUNT] = {
 enum { COLUMN_DRIVE, COLUMN_CAPACITY, COLUMN_FREE_SPACE, COLUMN_ALARM_AT, COLUMN_RECOMMENDATION };
 
 // Read from the column-width resource at the first set-up in the process.
-uint8_t ColumnWidthFactors[DRIVE_LIST_COLUMN_COUNT] = { 15, 9, 10, 9, 20 };
+uint8_t ColumnWidthFactors[DRIVE_LIST_COLUMN_COUNT] = {};
 bool ColumnWidthsLoaded = false;
 
 // Unsaved changes in the dialog.
