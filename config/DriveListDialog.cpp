@@ -22,11 +22,11 @@ namespace {
 const wchar_t COLUMN_WIDTH_RESOURCE_TYPE[] = L"RT_RCDATA";
 const wchar_t HELP_PAGE[] = L"docs\\Brimline.html";
 
-struct ColumnSpec {
+struct ColumnDefinition {
     UINT headerId;
     int format;
 };
-const ColumnSpec DRIVE_LIST_COLUMNS[DRIVE_LIST_COLUMN_COUNT] = {
+const ColumnDefinition DRIVE_LIST_COLUMNS[DRIVE_LIST_COLUMN_COUNT] = {
     { IDS_COLUMN_DRIVE, LVCFMT_LEFT },       { IDS_COLUMN_CAPACITY, LVCFMT_RIGHT },
     { IDS_COLUMN_FREE_SPACE, LVCFMT_RIGHT }, { IDS_COLUMN_ALARM_AT, LVCFMT_RIGHT },
     { IDS_COLUMN_RECOMMENDATION, LVCFMT_LEFT },
