@@ -5,15 +5,17 @@ Also home of MonitorTestCase, the helpers test_monitor_repeat.py shares.
 """
 
 import os
+import re
 import statistics
 import time
 import unittest
 
-from brimharness import (ARTIFACTS_DIR, MiB, WineEnv, program, read_records, require_programs, unescape,
-                         wait_for)
+from brimharness import (ARTIFACTS_DIR, MiB, WineEnv, decode_wine_string, program, read_records,
+                         require_programs, unescape, wait_for)
 
 INSTALL_DIR = r"C:\Brimline"
 RECORDS_DIR = r"C:\brim-records"
+TOOLS_DIR = r"C:\brim-tools"  # stand-ins for tools found on the search path
 MONITOR_CLASS = "Velloran_BRIMWATCH_wndClass"
 MONITOR_TITLE = "Brimline Monitor"
 SETTINGS_KEY = r"HKLM\Software\Velloran\BrimSet"
@@ -56,9 +58,9 @@ class MonitorTestCase(unittest.TestCase):
     """Runs BrimWatch from a folder of its own in a fresh prefix, with
     recording stand-ins for the programs it starts, and watches the tray."""
 
-    def make_env(self, drives, drive_types=None, search_path_tools=()):
+    def make_env(self, drives=None, drive_types=None, search_path_tools=(), display=True):
         require_programs(self, "BrimWatch.exe", "BrimDriver.exe")
-        self.env = WineEnv.for_test(self, drives=drives)
+        self.env = WineEnv.for_test(self, drives=drives, display=display)
         if drive_types:
             for letter, kind in drive_types.items():
                 self.env.reg_add(WINE_DRIVES_KEY, letter + ":", "REG_SZ", kind, view=64)
@@ -69,11 +71,11 @@ class MonitorTestCase(unittest.TestCase):
         for tool in search_path_tools:
             self.make_tool_on_search_path(tool)
         if search_path_tools:
-            self.env.add_search_dir(self.tools_dir())
+            self.env.add_search_dir(TOOLS_DIR)
         return self.env
 
     def tools_dir(self):
-        return self.env.to_host(r"C:\brim-tools")
+        return self.env.to_host(TOOLS_DIR)
 
     def make_tool_on_search_path(self, name):
         return self.env.make_recorder(self.tools_dir() / name, self.records / (name + ".log"))
@@ -177,7 +179,8 @@ class MonitorTestCase(unittest.TestCase):
         self.env.driver("ping", hwnd_text(window), "10000")
 
     def cpu_seconds(self, proc):
-        fields = open("/proc/%d/stat" % proc.pid).read().rsplit(")", 1)[1].split()
+        with open("/proc/%d/stat" % proc.pid) as stat:
+            fields = stat.read().rsplit(")", 1)[1].split()
         return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
@@ -256,9 +259,21 @@ class TrayTest(MonitorTestCase):
         env.set_drive_settings({"d": (1, 8 * MiB), "e": (0, 8 * MiB)})
         env.fill_drive("d", 4 * MiB)
         env.fill_drive("e", 4 * MiB)
+        # The tools folder is on the monitor's search path, but holds no
+        # clean-up tool yet when the monitor starts.
+        env.add_search_dir(TOOLS_DIR)
         monitor = self.start_monitor(self.install_monitor())
         window = self.wait_monitor_window()
         self.pulse_until("add", 3, since=0)
+
+        # A tool installed later is not noticed: "Run Disk Cleanup" stays grey
+        # and choosing it does nothing, though the tool could now be started.
+        self.make_tool_on_search_path("cleanmgr.exe")
+        self.choose_from_menu(window, 3, VK_DOWN, VK_RETURN)
+        time.sleep(3)
+        self.assertEqual(self.record("cleanmgr.exe"), [])
+        self.post(window, WM_COMMAND, IDM_RUN_CLEANUP, 2)
+        self.assertEqual(self.wait_record("cleanmgr.exe"), ["/dC"])
 
         # E: becomes watched with no pulse at all (as when a pulse is lost),
         # and the taskbar goes away with D:'s icon and comes back.
@@ -278,6 +293,44 @@ class TrayTest(MonitorTestCase):
 
 
 class LifecycleTest(MonitorTestCase):
+
+    def test_resources_and_version_block(self):
+        env = self.make_env(display=False)
+        exe = self.install_monitor()
+        kinds = ["string:%d" % i for i in (103, 108, 110, 121, 123)] + \
+            ["menu:133", "menu:109", "accel:109", "icon:107", "icon:108", "manifest:1"]
+        lines = [line.split("\t") for line in env.driver_ok("resources", exe, *kinds).splitlines()]
+        strings = {int(f[1]): unescape(f[2]) for f in lines if f[0] == "string"}
+        self.assertEqual(strings, {
+            103: MONITOR_TITLE, 108: balloon_text("%c", "%s"), 110: tip_text("%c", "%s"),
+            121: MUTE_QUESTION, 123: BALLOON_TITLE})
+        menus = [tuple(f[1:]) for f in lines if f[0] == "menu"]
+        self.assertEqual(menus, [
+            ("133", "0", "popup", "Dummy"), ("133", "0.0", "32775", "Run Disk Cleanup"),
+            ("133", "0.1", "32780", "Run Explorer"), ("133", "0.2", "129", "Configure..."),
+            ("133", "0.3", "separator"), ("133", "0.4", "32777", "Exit"),
+            ("109", "0", "popup", "&File"), ("109", "0.0", "105", "E&xit"),
+            ("109", "1", "popup", "&Help"), ("109", "1.0", "104", "&About ...")])
+        # Alt ('?' and '/' as characters, not virtual keys) gives command 104.
+        accelerators = [tuple(f[2:]) for f in lines if f[0] == "accel"]
+        self.assertEqual(sorted(accelerators), [("0x10", "/", "104"), ("0x10", "?", "104")])
+        icons = {f[1]: f[2].split(",") for f in lines if f[0] == "icon"}
+        for icon_id in ("107", "108"):
+            self.assertTrue({"16x16", "32x32"} <= set(icons[icon_id]), icons)
+        manifest = unescape([f for f in lines if f[0] == "manifest"][0][1])
+        self.assertIn('level="asInvoker"', manifest)
+
+        version = dict(line.split("\t", 1) for line in env.driver_ok("version", exe).splitlines())
+        self.assertEqual(version["FileVersionFixed"], "2.4.1.0")
+        self.assertEqual(version["ProductVersionFixed"], "2.4.1.0")
+        self.assertEqual((version["FileOS"], version["FileType"], version["FileFlags"]), ("0x4", "0x1", "0x0"))
+        self.assertEqual(version["Translation"], "0809-04b0")
+        self.assertEqual({k: version[k] for k in ("CompanyName", "FileDescription", "FileVersion", "InternalName",
+                                                  "OriginalFilename", "ProductName", "ProductVersion")},
+                         {"CompanyName": "Velloran", "FileDescription": "Brimline Monitor", "FileVersion": "2.4.1.0",
+                          "InternalName": "BrimWatch", "OriginalFilename": "BrimWatch.exe",
+                          "ProductName": "Brimline", "ProductVersion": "2.4.1.0"})
+        self.assertIn("Velloran", version["LegalCopyright"])
 
     def test_single_instance_close_event_menu_exit_and_restart_switch(self):
         env = self.make_env(drives={"d": 16 * MiB})
@@ -309,8 +362,13 @@ class LifecycleTest(MonitorTestCase):
 
         # The restart switch: this copy ends and a fresh one runs in its place.
         for switch in ("/r", "-Restart"):
-            restarting = self.start_monitor(exe, "R", switch, log="restart.log")
+            log = "restart%s.log" % switch[1]
+            restarting = env.start(exe, "R", switch, log=log, debug="-all,trace+exec")
             self.assertEqual(self.wait_exit_code(restarting), 0)
+            starts = re.findall(r'SHELL_execute .*file=(L".*") parm=(L".*") dir=',
+                                (env.logs_dir / log).read_text(errors="replace"))
+            self.assertEqual([(decode_wine_string(f), decode_wine_string(p)) for f, p in starts],
+                             [(exe, "/N")], "the copy starts itself, by its full path, with /N")
             window = self.wait_monitor_window()
             self.pulse_until("add", 3, since=env.tray_mark())
             since = env.tray_mark()
