@@ -555,8 +555,15 @@ class WineEnv:
         fcntl.flock(self._owner, fcntl.LOCK_EX)
         self._owner.write("%d\n" % os.getpid())
         self._owner.flush()
-        self.root = Path(tempfile.mkdtemp(prefix=safe_name + "-", dir=str(ENVS_DIR)))
-        os.rename(hidden, self.root)
+        while self.root is None:
+            candidate = ENVS_DIR / ("%s-%s" % (safe_name, os.urandom(4).hex()))
+            try:
+                os.rename(hidden, candidate)  # fails when the name is taken
+                self.root = candidate
+            except OSError as error:
+                if error.errno not in (errno.EEXIST, errno.ENOTEMPTY):
+                    shutil.rmtree(hidden, ignore_errors=True)
+                    raise
         self.logs_dir = self.root / "logs"
         self.logs_dir.mkdir()
         self._tmp_dir = self.root / "tmp"
