@@ -12,6 +12,64 @@ import brimharness as h
 from brimharness import MiB, WineEnv
 
 
+class ParsingTest(unittest.TestCase):
+    """The parsers over text as Wine and reg.exe wrote it."""
+
+    TRAY_LOG = "\n".join([
+        "0064:trace:systray:add_icon id=0x3, hwnd=000000000004006A",
+        "0064:trace:systray:modify_icon id=0x3, hwnd=000000000004006A",
+        "0064:trace:systray:show_icon id=0x3, hwnd=000000000004006A",
+        "0064:trace:tooltips:TOOLTIPS_AddToolT add text L\"Velloran Brimline: Low disk space on drive D: 1.00 MB\"",
+        "0064:trace:tooltips:TOOLTIPS_Show Show tooltip pre 0, 0000000000010084",
+        "0064:trace:tooltips:TOOLTIPS_Show Show tooltip 0, L\"a plain tip\", size 80 x 20",
+        "0064:trace:tooltips:TOOLTIPS_SetTitleT hwnd = 000000000001008A, title = L\"Brimline - Low Disk Space\", "
+        "icon = 0000000000000003",
+        "0064:trace:tooltips:TOOLTIPS_Show Show tooltip pre 0, 000000000001008A",
+        "0064:trace:tooltips:TOOLTIPS_Show Show tooltip 0, L\"You are running out of disk space on drive D.\\r\\n"
+        "It only has 1\\00a0KB \\\"free\\\".\", size 110 x 69",
+        "\0\0\0garbage line",
+        "0064:trace:systray:hide_icon id=0x3, hwnd=000000000004006A",
+    ])
+
+    def test_tray_log(self):
+        events = h.parse_tray_log(self.TRAY_LOG)
+        self.assertEqual(events, [
+            ("add", 3, 0x4006A), ("modify", 3, 0x4006A), ("show", 3, 0x4006A),
+            ("balloon", None, {"title": "Brimline - Low Disk Space", "icon": 3, "tooltip": 0x1008A,
+                               "text": "You are running out of disk space on drive D.\r\nIt only has 1\u00a0KB \"free\"."}),
+            ("delete", 3, 0x4006A)])
+
+    def test_escapes(self):
+        self.assertEqual(h.decode_wine_string('L"a\\\\b\\tc"...'), "a\\b\tc")
+        self.assertEqual(h.unescape("a\\tb\\\\n\\r\\n"), "a\tb\\n\r\n")
+
+    def test_drive_settings_image(self):
+        image = h.build_drive_settings({"a": (1, 2), "Z:": (255, 2 ** 64 - 1)})
+        self.assertEqual(len(image), 234)
+        self.assertEqual(image[:9], bytes([1, 2, 0, 0, 0, 0, 0, 0, 0]))
+        self.assertEqual(image[225:], bytes([255]) + bytes([255] * 8))
+        self.assertEqual(h.parse_drive_settings(image)["Z"], (255, 2 ** 64 - 1))
+        self.assertEqual(len(h.parse_drive_settings(image[:20])), 2)
+        with self.assertRaises(ValueError):
+            h.build_drive_settings({"1": (1, 1)})
+
+    def test_reg_export(self):
+        text = ("Windows Registry Editor Version 5.00\r\n\r\n"
+                "[HKEY_LOCAL_MACHINE\\Software\\Velloran\\BrimSet]\r\n"
+                "@=\"def\"\r\n\"B1\"=hex:01,02,ab,\\\r\n  ff\r\n\"Q\"=hex(b):f0,de,bc,9a,78,56,34,12\r\n"
+                "\"S\"=\"a \\\"q\\\" \\\\\"\r\n\"M\"=hex(7):78,00,00,00,79,00,00,00,00,00\r\n\r\n"
+                "[HKEY_LOCAL_MACHINE\\Software\\Velloran\\BrimSet\\Sub]\r\n\"B1\"=dword:00000005\r\n")
+        key = r"HKLM\Software\Velloran\BrimSet"
+        parse = h._parse_reg_export_value
+        self.assertEqual(parse(text, key, "B1"), ("REG_BINARY", bytes([1, 2, 0xAB, 0xFF])))
+        self.assertEqual(parse(text, key, "q"), ("REG_QWORD", 0x123456789ABCDEF0))
+        self.assertEqual(parse(text, key, "S"), ("REG_SZ", 'a "q" \\'))
+        self.assertEqual(parse(text, key, "M"), ("REG_MULTI_SZ", ["x", "y"]))
+        self.assertEqual(parse(text, key, "(Default)"), ("REG_SZ", "def"))
+        self.assertEqual(parse(text, key + "\\Sub", "B1"), ("REG_DWORD", 5))
+        self.assertIsNone(parse(text, key, "Missing"))
+
+
 class DriveTest(unittest.TestCase):
     def setUp(self):
         self.env = WineEnv.for_test(self, display=False, drives={"d": 16 * MiB})
