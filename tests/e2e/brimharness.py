@@ -654,12 +654,16 @@ class WineEnv:
         # later tray call of every program lands in the tray log.
         self.tray_log_path = self.logs_dir / "tray.log"
         hold_out = self.logs_dir / "hold.out"
+        # After a restart the file already holds the first hold's "ready":
+        # only what this hold writes counts, or a driver call could race it
+        # and start the desktop with its own stderr and debug channels.
+        start = hold_out.stat().st_size if hold_out.exists() else 0
         env = dict(self.env)
         env["WINEDEBUG"] = _TRAY_DEBUG
         with open(hold_out, "ab") as out, open(self.tray_log_path, "ab") as err:
             self._hold = subprocess.Popen(["wine", str(program("BrimDriver.exe")), "hold"], env=env,
                                           cwd=str(self._cwd()), stdin=subprocess.DEVNULL, stdout=out, stderr=err)
-        if not wait_for(lambda: b"ready" in hold_out.read_bytes() or self._hold.poll() is not None, 60, 0.05) \
+        if not wait_for(lambda: b"ready" in hold_out.read_bytes()[start:] or self._hold.poll() is not None, 60, 0.05) \
                 or self._hold.poll() is not None:
             raise RuntimeError("BrimDriver hold did not start (exit %s); see %s" % (self._hold.poll(), self.logs_dir))
         code, out = self.driver("find", "Shell_TrayWnd", "*", "30000", timeout=60)

@@ -288,6 +288,26 @@ class DesktopTest(unittest.TestCase):
         owner = events[0][2]
         self.assertTrue(all(e[2] == owner for e in events if e[0] != "balloon"))
 
+    def test_desktop_after_a_restart_still_traces_the_tray(self):
+        # The desktop's explorer must again be the hold's child, with its
+        # debug channels and stderr, not that of a driver call racing it.
+        env = self.env
+        env.restart_wineserver()
+        explorers = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                command = Path("/proc", pid, "cmdline").read_bytes()
+                environ = Path("/proc", pid, "environ").read_bytes().split(b"\0")
+            except OSError:
+                continue
+            if b"explorer.exe" in command and ("WINEPREFIX=%s" % env.prefix).encode() in environ:
+                explorers.append([v for v in environ if v.startswith(b"WINEDEBUG=")])
+        self.assertEqual(explorers, [[("WINEDEBUG=" + h._TRAY_DEBUG).encode()]])
+        mark = env.tray_mark()
+        icon = env.start(h.program("BrimDriver.exe"), "trayicon", "1", log="trayicon.log")
+        self.assertIsNotNone(env.wait_for_tray("add", 7, since=mark, timeout=30))
+        self.assertEqual(env.wait_exit(icon, 30), 0)
+
     def test_driver_works_another_programs_window(self):
         env = self.env
         demo = env.start(h.program("BrimDriver.exe"), "demo", log="demo.log")
