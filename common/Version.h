@@ -11,7 +11,7 @@
 
 #define BRIM_COMPANY_NAME "Velloran"
 #define BRIM_PRODUCT_NAME "Brimline"
-#define BRIM_COPYRIGHT "Copyright © 2026 Velloran. All rights reserved."
+#define BRIM_COPYRIGHT "Copyright © 2026 Velloran"
 
 // The maker's support address and web page (About box links).
 #define BRIM_SUPPORT_EMAIL L"support@velloran.example"
