@@ -7,9 +7,11 @@ PACKAGES=(
     cmake make g++ python3
     googletest libgtest-dev
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-    wine wine64
+    g++-mingw-w64-i686 binutils-mingw-w64-i686
+    wine wine64 wine32:i386
     xvfb xauth x11-utils imagemagick
-    clang
+    msitools
+    clang libclang-rt-14-dev
 )
 
 missing=()
@@ -34,6 +36,10 @@ if [ "$(id -u)" -ne 0 ]; then
     fi
 fi
 export DEBIAN_FRONTEND=noninteractive
+# 32-bit Wine runs the 32-bit build: its packages come from the i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+fi
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
 echo "setup: done"

@@ -113,6 +113,7 @@ _PROGRAM_DIRS = {
 _DLL_OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
 _TRAY_DEBUG = "-all,trace+systray,trace+tooltips"
 _TEMPLATE_STAMP = ".brim-template"
+WINE32_LOADER = "/usr/lib/wine/wine"  # Debian's wine32 package
 
 
 def program(name):
@@ -338,9 +339,12 @@ _wine_version_cache = []
 
 
 def _wine_version():
+    """Wine's version, and whether its 32-bit half is installed: a prefix
+    made without it cannot run 32-bit programs."""
     if not _wine_version_cache:
         result = subprocess.run(["wine", "--version"], capture_output=True, text=True, timeout=60)
-        _wine_version_cache.append(result.stdout.strip())
+        wow64 = " +wine32" if os.path.exists(WINE32_LOADER) else ""
+        _wine_version_cache.append(result.stdout.strip() + wow64)
     return _wine_version_cache[0]
 
 
