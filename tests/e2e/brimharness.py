@@ -32,13 +32,14 @@ host path outside the prefix's drives, a program's own module path is a
 
 The API:
   BUILD_DIR, SOURCE_DIR, ARTIFACTS_DIR, MiB, program(name), in_ci()
+  pe_bits(path) -> 32 | 64, build_bits() -> bitness of BUILD_DIR's programs
   require_root(tc), require_display_tools(tc), require_wine(tc), require_programs(tc, *names)
   wait_for(predicate, timeout=30, interval=0.2) -> value or the last false value
   make a recorder with WineEnv.make_recorder(); read_records(log), read_raw_records(log)
   build_drive_settings(mapping) -> bytes, parse_drive_settings(bytes) -> {letter: (enabled, threshold)}
   parse_tray_log(text), decode_wine_string(literal), unescape(text), sweep_stale_envs()
   WineEnv(display=True, drives=None, keep_z=False, name="test"), WineEnv.for_test(tc, ...)
-    .env .prefix .root .display .logs_dir .timings .last_stderr
+    .env .prefix .root .display .logs_dir .timings .last_stderr .driver_exe
     .close() .save_logs(dest=None) .save_failure(label) .restart_wineserver()
     .wine(*args, timeout=60, check=False, debug="-all", env=None, cwd=None) -> CompletedProcess
     .start(exe, *args, debug="-all", log=None, env=None, cwd=None) -> Popen
@@ -129,6 +130,47 @@ def program(name):
 
 def in_ci():
     return os.environ.get("CI", "").lower() == "true"
+
+
+_PE_MACHINE_BITS = {0x014C: 32, 0x8664: 64, 0xAA64: 64}
+
+
+def pe_bits(path):
+    """32 or 64: the bitness of a Windows program, from its PE header's
+    machine field."""
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    offset = struct.unpack_from("<I", head, 0x3C)[0]
+    if head[:2] != b"MZ" or head[offset:offset + 4] != b"PE\0\0":
+        raise ValueError("%s is not a PE file" % path)
+    machine = struct.unpack_from("<H", head, offset + 4)[0]
+    if machine not in _PE_MACHINE_BITS:
+        raise ValueError("%s: unknown machine 0x%04x" % (path, machine))
+    return _PE_MACHINE_BITS[machine]
+
+
+def build_bits():
+    """32 or 64: the bitness of the programs under test (BUILD_DIR's)."""
+    return pe_bits(program("BrimWatch.exe"))
+
+
+_WINE_LOADERS = {32: "/usr/lib/wine/wine", 64: "/usr/lib/wine/wine64"}  # Debian's wine32 / wine64
+
+
+def wine_loader(host_path=None):
+    """The Wine loader for a program: the one of its own bitness, for each
+    loader hands a program of the other bitness to start.exe, which cannot
+    reach a host path once z: is gone. Debian's plain `wine` is the 32-bit
+    loader when wine32 is installed; it stays the choice for built-in
+    programs (reg, cmd, msiexec) and anything not a readable PE file."""
+    if host_path is not None:
+        try:
+            loader = _WINE_LOADERS[pe_bits(host_path)]
+        except (OSError, ValueError, struct.error):
+            return "wine"
+        if os.access(loader, os.X_OK):
+            return loader
+    return "wine"
 
 
 def _skip_or_fail(testcase, reason):
@@ -497,6 +539,7 @@ class WineEnv:
         self.root = None
         self.timings = {}
         self.last_stderr = ""
+        self.driver_exe = None  # another BrimDriver.exe (e.g. of the other bitness) for driver()
         self._closed = False
         self._lock = None
         self._owner = None
@@ -665,7 +708,8 @@ class WineEnv:
         env = dict(self.env)
         env["WINEDEBUG"] = _TRAY_DEBUG
         with open(hold_out, "ab") as out, open(self.tray_log_path, "ab") as err:
-            self._hold = subprocess.Popen(["wine", str(program("BrimDriver.exe")), "hold"], env=env,
+            hold = program("BrimDriver.exe")
+            self._hold = subprocess.Popen([wine_loader(hold), str(hold), "hold"], env=env,
                                           cwd=str(self._cwd()), stdin=subprocess.DEVNULL, stdout=out, stderr=err)
         if not wait_for(lambda: b"ready" in hold_out.read_bytes()[start:] or self._hold.poll() is not None, 60, 0.05) \
                 or self._hold.poll() is not None:
@@ -776,6 +820,18 @@ class WineEnv:
             env.update(extra)
         return env
 
+    def _loader(self, exe):
+        """wine_loader() for a host path or a Windows path in this prefix."""
+        if exe is None:
+            return "wine"
+        text = str(exe)
+        if re.match(r"^[A-Za-z]:\\", text):
+            try:
+                return wine_loader(self.to_host(text))
+            except (OSError, ValueError):
+                return "wine"
+        return wine_loader(text) if os.path.isabs(text) else "wine"
+
     def _log_path(self, log):
         path = Path(log)
         return path if path.is_absolute() else self.logs_dir / path
@@ -787,7 +843,7 @@ class WineEnv:
         self._serial += 1
         out_path = self._tmp_dir / ("run%d.out" % self._serial)
         err_path = self._tmp_dir / ("run%d.err" % self._serial)
-        command = ["wine"] + [str(a) for a in args]
+        command = [self._loader(args[0] if args else None)] + [str(a) for a in args]
         with open(out_path, "wb") as out, open(err_path, "wb") as err:
             proc = subprocess.Popen(command, env=self._env_for(debug, env), cwd=str(cwd or self._cwd()),
                                     stdin=subprocess.DEVNULL, stdout=out, stderr=err)
@@ -809,7 +865,8 @@ class WineEnv:
         log file (relative names are in the environment's logs folder)."""
         output = open(self._log_path(log), "ab") if log else subprocess.DEVNULL
         try:
-            proc = subprocess.Popen(["wine", str(exe)] + [str(a) for a in args], env=self._env_for(debug, env),
+            proc = subprocess.Popen([self._loader(exe), str(exe)] + [str(a) for a in args],
+                                    env=self._env_for(debug, env),
                                     cwd=str(cwd or self._cwd()), stdin=subprocess.DEVNULL, stdout=output,
                                     stderr=output)
         finally:
@@ -826,7 +883,7 @@ class WineEnv:
     def driver(self, *args, timeout=30):
         """Runs BrimDriver.exe with args in this prefix and desktop: returns
         (exit code, stdout). The stderr text is kept in self.last_stderr."""
-        result = self.wine(program("BrimDriver.exe"), *args, timeout=timeout)
+        result = self.wine(self.driver_exe or program("BrimDriver.exe"), *args, timeout=timeout)
         self.last_stderr = result.stderr
         return result.returncode, result.stdout
 
