@@ -18,4 +18,15 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
             wineserver -w
         fi'
 fi
-exec wine "$@"
+# Each Wine loader runs programs of its own bitness directly; Debian's plain
+# `wine` is the 32-bit one once 32-bit Wine is installed.
+loader=wine
+if [ -f "$1" ]; then
+    pe=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
+    machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$1" 2>/dev/null | tr -d ' ')
+    case "$machine" in
+        8664) [ -x /usr/lib/wine/wine64 ] && loader=/usr/lib/wine/wine64 ;;
+        014c) [ -x /usr/lib/wine/wine ] && loader=/usr/lib/wine/wine ;;
+    esac
+fi
+exec "$loader" "$@"
