@@ -1,0 +1,235 @@
+// One scan pass over whatever the system reports: a drive-root list and
+// drive mask of any shape, any stored settings image, any prior tray state,
+// and any mix of query results, sizes and tray call outcomes.
+//
+// Input: drive mask, icon mask, mute mask and tick count (4 bytes each),
+// the settings image (234 bytes), per drive the last balloon tick and
+// interval (8 bytes), the root list (a length byte and UTF-16 code units),
+// then, for each drive the pass asks about, an outcome byte and the free and
+// total byte counts.
+#include <cstring>
+#include <memory>
+
+#include "FuzzInput.h"
+#include "ScanLogic.h"
+
+namespace {
+
+struct Outcome {
+    bool queried = false;
+    bool queryOk = false;
+    bool addOk = false;
+    bool repeatOk = false;
+    bool deleteOk = false;
+    DriveSpace space = {};
+    int adds = 0, repeats = 0, deletes = 0;
+    BalloonKind kind = BALLOON_KIND_INFO;
+};
+
+struct FuzzTray {
+    FuzzInput& in;
+    uint32_t now;
+    const wchar_t* begin;
+    const wchar_t* end;
+    std::vector<const wchar_t*> queriedRoots;
+    Outcome drives[DRIVE_COUNT];
+    int current = -1;  // the drive whose root was queried last
+    int beeps = 0;
+    int failures = 0;
+
+    bool QueryDrive(const wchar_t* root, DriveSpace* space)
+    {
+        FUZZ_CHECK(root >= begin && root < end && *root != L'\0');
+        queriedRoots.push_back(root);
+        // The pass names the drive only by the order of the roots; the
+        // outcome is kept by that order and matched to an index afterwards.
+        const uint8_t flags = in.Byte();
+        Outcome o;
+        o.queried = true;
+        o.queryOk = (flags & 1) != 0;
+        o.addOk = (flags & 2) != 0;
+        o.repeatOk = (flags & 4) != 0;
+        o.deleteOk = (flags & 8) != 0;
+        o.space.freeBytes = in.Integer<uint64_t>();
+        o.space.totalBytes = in.Integer<uint64_t>();
+        if ((flags & 16) != 0)
+            o.space.freeBytes >>= 24;  // small counts as well, near the 1 MiB mark
+        pending = o;
+        if (o.queryOk)
+            *space = o.space;
+        return o.queryOk;
+    }
+    uint32_t Now() { return now; }
+    Outcome* Current(int index)
+    {
+        FUZZ_CHECK(index >= 0 && index < DRIVE_COUNT);
+        return &drives[index];
+    }
+    bool AddIcon(int index, const DriveSpace& space, BalloonKind kind)
+    {
+        Outcome* o = Current(index);
+        FUZZ_CHECK(std::memcmp(&space, &o->space, sizeof space) == 0);
+        o->adds++;
+        o->kind = kind;
+        failures += o->addOk ? 0 : 1;
+        return o->addOk;
+    }
+    bool RepeatBalloon(int index, const DriveSpace& space, BalloonKind kind)
+    {
+        Outcome* o = Current(index);
+        FUZZ_CHECK(std::memcmp(&space, &o->space, sizeof space) == 0);
+        o->repeats++;
+        o->kind = kind;
+        failures += o->repeatOk ? 0 : 1;
+        return o->repeatOk;
+    }
+    bool DeleteIcon(int index)
+    {
+        Outcome* o = Current(index);
+        o->deletes++;
+        failures += o->deleteOk ? 0 : 1;
+        return o->deleteOk;
+    }
+    void Beep() { beeps++; }
+
+    Outcome pending;
+};
+
+// Error below 1 MiB, warning at or below 15 % of the total, else information.
+BalloonKind ExpectedKind(const DriveSpace& space)
+{
+    if (space.freeBytes < 1048576)
+        return BALLOON_KIND_ERROR;
+    const unsigned __int128 mark = static_cast<uint64_t>(space.totalBytes * 15);  // 64-bit product, as stored
+    return static_cast<unsigned __int128>(space.freeBytes) * 100 <= mark ? BALLOON_KIND_WARNING
+                                                                          : BALLOON_KIND_INFO;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    FuzzInput in(data, size);
+    const uint32_t driveMask = in.Integer<uint32_t>();
+    uint32_t iconMask = in.Integer<uint32_t>();
+    uint32_t muteMask = in.Integer<uint32_t>();
+    const uint32_t now = in.Integer<uint32_t>();
+    uint8_t image[DRIVE_SETTINGS_SIZE] = {};
+    std::vector<uint8_t> imageBytes = in.Bytes(DRIVE_SETTINGS_SIZE);
+    if (!imageBytes.empty())
+        std::memcpy(image, imageBytes.data(), imageBytes.size());
+    DriveSettingsImage settings;
+    ApplyStoredSettings(settings, image, DRIVE_SETTINGS_SIZE, true);
+    DriveTrayStateArray table;
+    for (int d = 0; d < DRIVE_COUNT; ++d) {
+        table[d].lastBalloonTick = in.Integer<uint32_t>();
+        table[d].balloonInterval = in.Integer<uint32_t>();
+    }
+
+    // The root list as the scan holds it: what the system wrote (anything),
+    // then at least two NULs, in a block of exactly that size.
+    std::wstring list = in.WideString(in.Byte());
+    const size_t length = list.size() + 2;
+    std::unique_ptr<wchar_t[]> roots(new wchar_t[length]());
+    if (!list.empty())
+        std::wmemcpy(roots.get(), list.data(), list.size());
+
+    // The strings the list holds, up to the first empty one.
+    std::vector<const wchar_t*> strings;
+    for (const wchar_t* p = roots.get(); *p != L'\0'; p += std::wcslen(p) + 1)
+        strings.push_back(p);
+
+    // The walk pairs the k-th string with the k-th drive in the mask.
+    std::vector<int> visited;
+    WalkDriveRoots(roots.get(), driveMask, [&](int index, const wchar_t* root) {
+        FUZZ_CHECK(index >= 0 && index < DRIVE_COUNT && (driveMask & (1u << index)) != 0);
+        FUZZ_CHECK(visited.empty() || index > visited.back());
+        FUZZ_CHECK(visited.size() < strings.size() && root == strings[visited.size()]);
+        visited.push_back(index);
+    });
+    const size_t drivesInMask = static_cast<size_t>(__builtin_popcount(driveMask & 0x3FFFFFFu));
+    FUZZ_CHECK(visited.size() == (strings.size() < drivesInMask ? strings.size() : drivesInMask));
+
+    // The pass, over the same list.
+    const uint32_t iconBefore = iconMask;
+    const uint32_t muteBefore = muteMask;
+    DriveTrayStateArray tableBefore;
+    std::memcpy(tableBefore, table, sizeof table);
+    FuzzTray tray{ in, now, roots.get(), roots.get() + length, {}, {}, -1, 0, 0, {} };
+    // Outcomes are drawn as the pass queries; record them by drive index.
+    struct Recording {
+        FuzzTray& tray;
+        std::vector<int>& visited;
+        size_t next = 0;
+        bool QueryDrive(const wchar_t* root, DriveSpace* space)
+        {
+            FUZZ_CHECK(next < visited.size());
+            bool ok = tray.QueryDrive(root, space);
+            tray.drives[visited[next++]] = tray.pending;
+            return ok;
+        }
+        uint32_t Now() { return tray.Now(); }
+        bool AddIcon(int i, const DriveSpace& s, BalloonKind k) { return tray.AddIcon(i, s, k); }
+        bool RepeatBalloon(int i, const DriveSpace& s, BalloonKind k) { return tray.RepeatBalloon(i, s, k); }
+        bool DeleteIcon(int i) { return tray.DeleteIcon(i); }
+        void Beep() { tray.Beep(); }
+    } recording{ tray, visited };
+    ScanDriveRoots(roots.get(), driveMask, settings, iconMask, muteMask, table, recording);
+    FUZZ_CHECK(recording.next == visited.size());
+    FUZZ_CHECK(tray.beeps == tray.failures);
+
+    for (int d = 0; d < DRIVE_COUNT; ++d) {
+        const uint32_t bit = 1u << d;
+        const Outcome& o = tray.drives[d];
+        const bool hadIcon = (iconBefore & bit) != 0;
+        const bool wasMuted = (muteBefore & bit) != 0;
+        const bool sameState = std::memcmp(&table[d], &tableBefore[d], sizeof table[d]) == 0;
+        if (!o.queried || !o.queryOk) {
+            // Not measured this pass: icon, mute and back-off stay as they were.
+            FUZZ_CHECK((iconMask & bit) == (iconBefore & bit) && (muteMask & bit) == (muteBefore & bit));
+            FUZZ_CHECK(sameState && o.adds + o.repeats + o.deletes == 0);
+            continue;
+        }
+        const uint8_t* record = image + d * DRIVE_SETTING_SIZE;
+        uint64_t threshold = 0;
+        for (int b = 0; b < 8; ++b)
+            threshold |= static_cast<uint64_t>(record[1 + b]) << (8 * b);
+        const bool low = record[0] != 0 && o.space.freeBytes < threshold;
+
+        FUZZ_CHECK(o.adds + o.repeats + o.deletes <= 1);
+        if (!low) {
+            // Not low: the icon goes (even if the shell refused), nothing else moves.
+            FUZZ_CHECK((iconMask & bit) == 0 && o.deletes == (hadIcon ? 1 : 0));
+            FUZZ_CHECK((muteMask & bit) == (muteBefore & bit) && sameState);
+            continue;
+        }
+        if (o.adds + o.repeats != 0)
+            FUZZ_CHECK(o.kind == ExpectedKind(o.space));
+        if (!hadIcon) {
+            FUZZ_CHECK(o.adds == 1);
+            if (o.addOk) {
+                FUZZ_CHECK((iconMask & bit) != 0 && (muteMask & bit) == 0);
+                FUZZ_CHECK(table[d].lastBalloonTick == now && table[d].balloonInterval == 300000);
+            } else {
+                FUZZ_CHECK((iconMask & bit) == 0 && (muteMask & bit) == (muteBefore & bit) && sameState);
+            }
+            continue;
+        }
+        // Low with an icon: a repeat only when due and not muted.
+        const uint32_t elapsed = now - tableBefore[d].lastBalloonTick;
+        const bool due = elapsed >= tableBefore[d].balloonInterval;
+        FUZZ_CHECK((iconMask & bit) != 0 && (muteMask & bit) == (muteBefore & bit));
+        FUZZ_CHECK(o.repeats == (due && !wasMuted ? 1 : 0));
+        if (o.repeats == 1 && o.repeatOk) {
+            const uint64_t doubled = 2ull * tableBefore[d].balloonInterval;
+            FUZZ_CHECK(table[d].lastBalloonTick == now);
+            FUZZ_CHECK(table[d].balloonInterval == (doubled < 7200000 ? doubled : 7200000));
+        } else {
+            FUZZ_CHECK(sameState);
+        }
+    }
+    // Bits above the last drive are never touched.
+    FUZZ_CHECK((iconMask & ~0x3FFFFFFu) == (iconBefore & ~0x3FFFFFFu));
+    FUZZ_CHECK((muteMask & ~0x3FFFFFFu) == (muteBefore & ~0x3FFFFFFu));
+    return 0;
+}
