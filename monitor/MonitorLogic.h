@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "CommandLine.h"
@@ -59,4 +60,71 @@ size_t BuildWaitList(const Handle (&events)[MONITOR_EVENT_COUNT], Handle (&waitL
         ++count;
     }
     return count;
+}
+
+// ---------------------------------------------------------------- the wait
+
+// The named events are meant to be pulsed, but every account may open them,
+// so one may be set and left signalled. A wait that includes it would then
+// return at once, again and again: the thread would spin and flood the
+// window with messages. An event still signalled right after it woke the
+// thread is therefore left out of the wait, and looked at again after
+// SIGNALLED_EVENT_HOLD_OFF ms: while still signalled it stays out (nothing
+// is posted again); once clear it goes back in, and for the settings event
+// one reload is posted then, since a pulse also clears a signalled event.
+// A pulsed event is clear by the time it is looked at, so ordinary pulses
+// take the same path as ever: one message per wake-up, nothing held back.
+constexpr uint32_t SIGNALLED_EVENT_HOLD_OFF = 1000;  // ms
+constexpr uint32_t EVENT_WAIT_FOREVER = 0xFFFFFFFF;
+constexpr int EVENT_WAIT_TIMED_OUT = -1;
+constexpr int EVENT_WAIT_FAILED = -2;
+
+// The worker thread's loop over a platform that offers:
+//   int Wait(const MonitorEvent* events, size_t count, uint32_t timeoutMs):
+//       the position in `events` of the event that woke it (lowest first),
+//       EVENT_WAIT_TIMED_OUT, or EVENT_WAIT_FAILED; with count 0 it only
+//       sleeps for the time-out;
+//   bool IsSignalled(MonitorEvent event): the state now, without waiting;
+//   void Post(MonitorEvent event): the event's message to the window.
+// `present` lists the events that exist, in order of precedence. Returns
+// when the thread-stop event wakes it or a wait fails (a failed wait would
+// fail again at once).
+template <typename Platform>
+void RunEventWait(Platform& platform, const MonitorEvent* present, size_t presentCount)
+{
+    bool heldOff[MONITOR_EVENT_COUNT] = {};
+    for (;;) {
+        MonitorEvent active[MONITOR_EVENT_COUNT] = {};
+        size_t count = 0;
+        bool anyHeldOff = false;
+        for (size_t i = 0; i < presentCount && i < MONITOR_EVENT_COUNT; ++i) {
+            if (heldOff[present[i]])
+                anyHeldOff = true;
+            else
+                active[count++] = present[i];
+        }
+        if (count == 0 && !anyHeldOff)
+            return;
+
+        int result = platform.Wait(active, count, anyHeldOff ? SIGNALLED_EVENT_HOLD_OFF : EVENT_WAIT_FOREVER);
+        if (result == EVENT_WAIT_TIMED_OUT) {
+            for (size_t i = 0; i < MONITOR_EVENT_COUNT; ++i) {
+                const MonitorEvent event = static_cast<MonitorEvent>(i);
+                if (!heldOff[i] || platform.IsSignalled(event))
+                    continue;
+                heldOff[i] = false;
+                if (event == MONITOR_EVENT_SETTINGS_CHANGED)
+                    platform.Post(event);
+            }
+            continue;
+        }
+        if (result < 0 || static_cast<size_t>(result) >= count)
+            return;
+        const MonitorEvent event = active[result];
+        if (event == MONITOR_EVENT_THREAD_STOP)
+            return;
+        platform.Post(event);
+        if (platform.IsSignalled(event))
+            heldOff[event] = true;
+    }
 }
