@@ -1,0 +1,81 @@
+# The Windows Installer package of a Windows build tree, built with wixl
+# (Debian's msitools) from cmake/Brimline.wxs:
+#   <build>/Brimline-<version>-x64.msi   (64-bit toolchain)
+#   <build>/Brimline-<version>-x86.msi   (32-bit toolchain)
+# The version and maker come from common/Version.h, so the programs' version
+# blocks and the package always agree. The package holds stripped copies of
+# the programs and the help page, laid out as installed in <build>/package/
+# (the release script takes them from there too).
+# Without wixl the build goes on without a package and says so.
+
+if(NOT WIN32)
+    return()
+endif()
+
+function(brim_version_macro out name)
+    file(STRINGS "${PROJECT_SOURCE_DIR}/common/Version.h" line REGEX "^#define ${name} ")
+    if(NOT line MATCHES "^#define ${name} L?\"([^\"]*)\"")
+        message(FATAL_ERROR "common/Version.h has no text macro ${name}")
+    endif()
+    set(${out} "${CMAKE_MATCH_1}" PARENT_SCOPE)
+endfunction()
+
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/common/Version.h")
+brim_version_macro(BRIM_PACKAGE_VERSION BRIM_VERSION_TEXT)
+brim_version_macro(BRIM_PACKAGE_MANUFACTURER BRIM_COMPANY_NAME)
+brim_version_macro(BRIM_PACKAGE_PRODUCT BRIM_PRODUCT_NAME)
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(BRIM_PACKAGE_ARCH x64)
+else()
+    set(BRIM_PACKAGE_ARCH x86)
+endif()
+
+find_program(BRIM_WIXL wixl)
+if(NOT BRIM_WIXL)
+    message(STATUS "wixl not found (Debian package wixl): no MSI package in this build")
+    return()
+endif()
+
+set(BRIM_PACKAGE_SOURCE "${CMAKE_CURRENT_LIST_DIR}/Brimline.wxs")
+set(BRIM_PACKAGE_DIR "${CMAKE_BINARY_DIR}/package")
+set(BRIM_PACKAGE_FILE
+    "${CMAKE_BINARY_DIR}/${BRIM_PACKAGE_PRODUCT}-${BRIM_PACKAGE_VERSION}-${BRIM_PACKAGE_ARCH}.msi")
+
+# Stripped copies of the programs: a linker map and symbols do not ship.
+set(BRIM_PACKAGE_PROGRAMS "")
+foreach(program_target BrimWatch BrimSet)
+    set(copy "${BRIM_PACKAGE_DIR}/${program_target}.exe")
+    if(CMAKE_STRIP)
+        set(copy_command "${CMAKE_STRIP}" --strip-all -o "${copy}" "$<TARGET_FILE:${program_target}>")
+    else()
+        set(copy_command "${CMAKE_COMMAND}" -E copy "$<TARGET_FILE:${program_target}>" "${copy}")
+    endif()
+    add_custom_command(OUTPUT "${copy}"
+        COMMAND "${CMAKE_COMMAND}" -E make_directory "${BRIM_PACKAGE_DIR}"
+        COMMAND ${copy_command}
+        DEPENDS ${program_target}
+        COMMENT "Stripped copy of ${program_target}.exe for the package"
+        VERBATIM)
+    list(APPEND BRIM_PACKAGE_PROGRAMS "${copy}")
+endforeach()
+
+add_custom_command(OUTPUT "${BRIM_PACKAGE_DIR}/docs/Brimline.html"
+    COMMAND "${CMAKE_COMMAND}" -E copy "${PROJECT_SOURCE_DIR}/docs/Brimline.html" "${BRIM_PACKAGE_DIR}/docs/Brimline.html"
+    DEPENDS "${PROJECT_SOURCE_DIR}/docs/Brimline.html"
+    VERBATIM)
+
+# wixl finds the files relative to its working folder: the package folder,
+# laid out as installed.
+add_custom_command(OUTPUT "${BRIM_PACKAGE_FILE}"
+    COMMAND "${BRIM_WIXL}" -a ${BRIM_PACKAGE_ARCH}
+        -D Arch=${BRIM_PACKAGE_ARCH}
+        -D ProductVersion=${BRIM_PACKAGE_VERSION}
+        -D Manufacturer=${BRIM_PACKAGE_MANUFACTURER}
+        -D ProductName=${BRIM_PACKAGE_PRODUCT}
+        -o "${BRIM_PACKAGE_FILE}" "${BRIM_PACKAGE_SOURCE}"
+    WORKING_DIRECTORY "${BRIM_PACKAGE_DIR}"
+    DEPENDS "${BRIM_PACKAGE_SOURCE}" ${BRIM_PACKAGE_PROGRAMS} "${BRIM_PACKAGE_DIR}/docs/Brimline.html"
+    COMMENT "Windows Installer package ${BRIM_PACKAGE_PRODUCT}-${BRIM_PACKAGE_VERSION}-${BRIM_PACKAGE_ARCH}.msi"
+    VERBATIM)
+add_custom_target(package_msi ALL DEPENDS "${BRIM_PACKAGE_FILE}")
