@@ -1,0 +1,389 @@
+"""The Windows Installer package: its tables, and a silent install, use,
+upgrade and uninstall under Wine in a fresh prefix.
+
+The package under test is the one the build tree made beside its programs
+(BRIM_BUILD_DIR/Brimline-<version>-<arch>.msi). The upgrade test builds a
+later version from the same source with wixl, from the build tree's package
+folder.
+"""
+
+import re
+import shutil
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+from pathlib import Path
+
+from brimharness import (BUILD_DIR, SOURCE_DIR, MiB, WineEnv, in_ci, read_records, require_programs,
+                         wait_for)
+
+WXS = SOURCE_DIR / "cmake" / "Brimline.wxs"
+PACKAGE_DIR = BUILD_DIR / "package"
+PACKAGES = r"C:\brim-packages"
+RECORDERS = r"C:\brim-recorders"
+MSIEXEC = r"C:\windows\system32\msiexec.exe"  # the 64-bit one; it installs both kinds
+
+# The upgrade codes are a promise to every machine that has the package: a
+# changed one installs a second product beside the first.
+UPGRADE_CODES = {"x64": "{98B5B614-9C0F-4FDB-ACAF-097D66084463}",
+                 "x86": "{D0F17955-2E8A-4B6C-84B9-B3636F467456}"}
+PROGRAM_FILES = {"x64": r"C:\Program Files", "x86": r"C:\Program Files (x86)"}
+PROGRAM_FILES_PROPERTY = {"x64": "ProgramFiles64Folder", "x86": "ProgramFilesFolder"}
+VIEWS = {"x64": 64, "x86": 32}
+
+RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
+RUN_VALUE = "Brimline Monitor"
+UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+SHORTCUT = "Brimline Configuration.lnk"
+
+MONITOR_CLASS = "Velloran_BRIMWATCH_wndClass"
+TITLE = "Velloran Brimline"
+WM_COMMAND = 0x0111
+IDM_CONFIGURE = 129
+IDC_CLOSE, IDC_HELPPAGE = 2, 1003
+
+# Custom action type bits.
+CA_EXE_FROM_FILE = 18
+CA_CONTINUE = 64
+CA_IN_SCRIPT = 1024
+CA_NO_IMPERSONATE = 2048
+COMPONENT_64BIT = 256
+
+
+def version_macro(name):
+    text = (SOURCE_DIR / "common" / "Version.h").read_text(encoding="utf-8")
+    return re.search(r'#define %s L?"([^"]*)"' % name, text).group(1)
+
+
+VERSION = version_macro("BRIM_VERSION_TEXT")
+MANUFACTURER = version_macro("BRIM_COMPANY_NAME")
+PRODUCT = version_macro("BRIM_PRODUCT_NAME")
+
+
+def built_package():
+    """(path, arch) of the package the build tree made, or (None, None)."""
+    for arch in ("x64", "x86"):
+        path = BUILD_DIR / ("%s-%s-%s.msi" % (PRODUCT, VERSION, arch))
+        if path.is_file():
+            return path, arch
+    return None, None
+
+
+def require_package(testcase):
+    path, arch = built_package()
+    if path is None:
+        reason = "no MSI package in %s (is wixl installed?)" % BUILD_DIR
+        if in_ci():
+            testcase.fail(reason + " (CI=true: this test must run)")
+        testcase.skipTest(reason)
+    return path, arch
+
+
+def build_package(arch, version, out_dir):
+    """A package built by wixl from the source, with the build tree's
+    package folder as its files."""
+    out = Path(out_dir) / ("%s-%s-%s.msi" % (PRODUCT, version, arch))
+    subprocess.run(["wixl", "-a", arch, "-D", "Arch=" + arch, "-D", "ProductVersion=" + version,
+                    "-D", "Manufacturer=" + MANUFACTURER, "-D", "ProductName=" + PRODUCT,
+                    "-o", str(out), str(WXS)], cwd=str(PACKAGE_DIR), check=True, capture_output=True,
+                   timeout=120)
+    return out
+
+
+def msi_table(msi, table):
+    """Rows of one table as lists of strings (msiinfo export, header dropped)."""
+    text = subprocess.run(["msiinfo", "export", str(msi), table], check=True, capture_output=True,
+                          text=True, timeout=60).stdout
+    return [line.split("\t") for line in text.splitlines()[3:] if line]
+
+
+def msi_template(msi):
+    text = subprocess.run(["msiinfo", "suminfo", str(msi)], check=True, capture_output=True, text=True,
+                          timeout=60).stdout
+    return re.search(r"^Template: (.*)$", text, re.M).group(1).strip()
+
+
+def read_msi_log(path):
+    data = Path(path).read_bytes()
+    if data[:2] == b"\xff\xfe":
+        return data.decode("utf-16-le", "replace")
+    return data.decode("utf-8", "replace")
+
+
+def action_starts(log_text, action):
+    """Line numbers at which the log says `action` started."""
+    pattern = re.compile(r"^Action start [0-9:]+: %s\.$" % re.escape(action))
+    return [i for i, line in enumerate(log_text.splitlines()) if pattern.match(line.strip())]
+
+
+class PackageTablesTest(unittest.TestCase):
+    """What the package holds, read from its tables without installing."""
+
+    def check_package(self, msi, arch):
+        with self.subTest(arch=arch):
+            self.assertEqual(msi_template(msi), ("x64" if arch == "x64" else "Intel") + ";1033")
+            props = dict((row[0], row[1]) for row in msi_table(msi, "Property"))
+            self.assertEqual(props["ProductVersion"], VERSION)
+            self.assertEqual(props["Manufacturer"], MANUFACTURER)
+            self.assertEqual(props["ProductName"], PRODUCT)
+            self.assertEqual(props["UpgradeCode"], UPGRADE_CODES[arch])
+            self.assertEqual(props["ALLUSERS"], "1")
+
+            # One folder: <Program Files>\Velloran\Brimline, help page in docs.
+            dirs = {row[0]: (row[1], row[2]) for row in msi_table(msi, "Directory")}
+            self.assertEqual(dirs["INSTALLDIR"][1], PRODUCT)
+            maker = dirs["INSTALLDIR"][0]
+            self.assertEqual(dirs[maker], (PROGRAM_FILES_PROPERTY[arch], MANUFACTURER))
+            other = PROGRAM_FILES_PROPERTY["x86" if arch == "x64" else "x64"]
+            self.assertNotIn(other, dirs)
+            components = {row[0]: row for row in msi_table(msi, "Component")}
+            files = {row[2]: components[row[1]][2] for row in msi_table(msi, "File")}
+            self.assertEqual(set(files), {"BrimWatch.exe", "BrimSet.exe", "Brimline.html"})
+            self.assertEqual(files["BrimWatch.exe"], "INSTALLDIR")
+            self.assertEqual(files["BrimSet.exe"], "INSTALLDIR")
+            self.assertEqual(dirs[files["Brimline.html"]], ("INSTALLDIR", "docs"))
+            for name, row in components.items():
+                self.assertEqual(int(row[3]) & COMPONENT_64BIT != 0, arch == "x64", "component " + name)
+
+            # The log-on start, and nothing of the settings key.
+            registry = msi_table(msi, "Registry")
+            self.assertEqual([row[1:5] for row in registry],
+                             [["2", RUN_KEY.split("\\", 1)[1], RUN_VALUE, '"[INSTALLDIR]BrimWatch.exe"']])
+            self.assertFalse([row for row in registry if "BrimSet" in row[2]])
+
+            shortcuts = msi_table(msi, "Shortcut")
+            self.assertEqual(len(shortcuts), 1)
+            self.assertEqual(shortcuts[0][1:3], ["ProgramMenuFolder", SHORTCUT[:-4]])
+            self.assertEqual(shortcuts[0][4], "[INSTALLDIR]BrimSet.exe")
+
+            # BrimSet /U before InstallValidate and in the script before the
+            # files go, on every removal, never failing the uninstall.
+            actions = {row[0]: row for row in msi_table(msi, "CustomAction")}
+            sequence = {row[0]: (row[1], int(row[2])) for row in msi_table(msi, "InstallExecuteSequence")}
+            self.assertEqual(set(actions), {"CloseMonitorsEarly", "CloseMonitors"})
+            for name, row in actions.items():
+                kind = int(row[1])
+                self.assertEqual(kind & 0x3F, CA_EXE_FROM_FILE, name)
+                self.assertTrue(kind & CA_CONTINUE, name + " must not fail the uninstall")
+                self.assertEqual(row[2:4], ["BrimSet.exe", "/U"], name)
+                self.assertEqual(sequence[name][0], 'REMOVE~="ALL"', name)
+            early, script = int(actions["CloseMonitorsEarly"][1]), int(actions["CloseMonitors"][1])
+            self.assertFalse(early & CA_IN_SCRIPT)
+            self.assertEqual(script & (CA_IN_SCRIPT | CA_NO_IMPERSONATE), CA_IN_SCRIPT | CA_NO_IMPERSONATE)
+            at = {name: seq for name, (_, seq) in sequence.items()}
+            self.assertLess(at["CostFinalize"], at["CloseMonitorsEarly"])
+            self.assertLess(at["CloseMonitorsEarly"], at["InstallValidate"])
+            self.assertLess(at["InstallInitialize"], at["CloseMonitors"])
+            self.assertLess(at["CloseMonitors"], at["RemoveFiles"])
+            self.assertLess(at["CloseMonitors"], at["RemoveExistingProducts"])
+
+            # Major upgrade: older versions of the same code are removed.
+            upgrade = msi_table(msi, "Upgrade")
+            self.assertTrue(any(row[0] == UPGRADE_CODES[arch] and row[1] == "" and row[2] == VERSION
+                                for row in upgrade), upgrade)
+            self.assertTrue(any(row[0] == UPGRADE_CODES[arch] and row[1] == VERSION for row in upgrade), upgrade)
+
+    def test_tables_of_both_packages(self):
+        msi, arch = require_package(self)
+        self.check_package(msi, arch)
+        # The other architecture: the sibling tree's package when it was
+        # built, else one made here from the same source and files.
+        other = "x86" if arch == "x64" else "x64"
+        sibling = BUILD_DIR.parent / ("win32" if other == "x86" else "win64") / \
+            ("%s-%s-%s.msi" % (PRODUCT, VERSION, other))
+        with tempfile.TemporaryDirectory() as tmp:
+            self.check_package(sibling if sibling.is_file() else build_package(other, VERSION, tmp), other)
+
+
+class InstallerTest(unittest.TestCase):
+    """Silent install, use, upgrade and uninstall in a fresh prefix."""
+
+    def make_env(self):
+        require_programs(self, "BrimDriver.exe")
+        self.msi, self.arch = require_package(self)
+        self.env = WineEnv.for_test(self, drives={"d": 16 * MiB})
+        self.view = VIEWS[self.arch]
+        self.install_dir = PROGRAM_FILES[self.arch] + r"\%s\%s" % (MANUFACTURER, PRODUCT)
+        self.env.to_host(PACKAGES).mkdir(parents=True, exist_ok=True)
+        return self.env
+
+    def stage(self, msi):
+        """Copies a package into the prefix; returns its Windows path."""
+        shutil.copy2(msi, self.env.to_host(PACKAGES))
+        return PACKAGES + "\\" + Path(msi).name
+
+    def msiexec(self, *args, log):
+        log_path = PACKAGES + "\\" + log
+        result = self.env.wine(MSIEXEC, *args, "/qn", "/l*v", log_path, timeout=300)
+        return result.returncode, read_msi_log(self.env.to_host(log_path))
+
+    def installed(self, name):
+        return self.env.to_host(self.install_dir + "\\" + name)
+
+    def run_value(self, view=None):
+        found = self.env.reg_query(RUN_KEY, RUN_VALUE, view=view or self.view)
+        return found[1] if found else None
+
+    def shortcuts(self):
+        """Every copy of the shortcut in a Start menu: all users' or a user's."""
+        drive_c = self.env.to_host("C:\\")
+        patterns = ["ProgramData/Microsoft/Windows/Start Menu/Programs/" + SHORTCUT,
+                    "users/*/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/" + SHORTCUT,
+                    "users/*/Start Menu/Programs/" + SHORTCUT]
+        return [p for pattern in patterns for p in drive_c.glob(pattern)]
+
+    def products(self):
+        """(key, DisplayName, DisplayVersion) of installed-programs entries
+        named like the product, in both registry views."""
+        entries = set()
+        for view in (64, 32):
+            out = self.env.wine("reg", "query", UNINSTALL_KEY, "/s", "/reg:%d" % view, timeout=60).stdout
+            for block in re.split(r"\r?\n(?=HKEY_)", out):
+                lines = block.splitlines()
+                values = dict(re.findall(r"^[ \t]+(\S+)[ \t]+REG_\w+[ \t]*(.*?)[ \t\r]*$", block, re.M))
+                if values.get("DisplayName") == PRODUCT:
+                    entries.add((lines[0].strip(), values.get("DisplayVersion")))
+        return sorted(entries)
+
+    def start_installed_monitor(self):
+        """Starts the monitor as the log-on entry says; returns its process
+        and hidden window."""
+        command = self.run_value()
+        match = re.match(r'^"([^"]+)"$', command or "")
+        self.assertTrue(match, "log-on entry %r is not a quoted path" % command)
+        monitor = self.env.start(match.group(1), log="monitor.log")
+        window = wait_for(lambda: [w for w in self.env.windows() if w["class"] == MONITOR_CLASS], 60, 0.25)
+        self.assertTrue(window, "the installed monitor did not start")
+        # Its worker thread must be inside its wait before anything pulses.
+        time.sleep(2)
+        return monitor, window[0]["hwnd"]
+
+    def watch_exit(self, monitor, watched_file):
+        """Polls in the background: when the monitor ended, and when
+        watched_file disappeared or was replaced. Returns (thread, times)."""
+        times = {}
+        first = watched_file.stat().st_ino
+
+        def file_changed():
+            try:
+                return watched_file.stat().st_ino != first
+            except FileNotFoundError:
+                return True
+
+        def poll():
+            deadline = time.monotonic() + 300
+            while time.monotonic() < deadline and len(times) < 2:
+                now = time.monotonic()
+                if "exit" not in times and monitor.poll() is not None:
+                    times["exit"] = now
+                if "gone" not in times and file_changed():
+                    times["gone"] = now
+                time.sleep(0.002)
+
+        thread = threading.Thread(target=poll, daemon=True)
+        thread.start()
+        return thread, times
+
+    def assert_closed_before_removal(self, monitor, watcher, what, log=None):
+        """The monitor ended with 0 while its file was still there; with the
+        msiexec log of the removal: the close actions ran in their places."""
+        thread, times = watcher
+        self.assertEqual(self.env.wait_exit(monitor, 60), 0, "the monitor's exit code during the " + what)
+        thread.join(60)
+        self.assertIn("exit", times)
+        self.assertIn("gone", times, "the monitor's file was neither removed nor replaced")
+        self.assertLess(times["exit"], times["gone"], "the monitor outlived its file during the " + what)
+        if log is None:
+            return
+        early, validate = action_starts(log, "CloseMonitorsEarly"), action_starts(log, "InstallValidate")
+        script, remove = action_starts(log, "CloseMonitors"), action_starts(log, "RemoveFiles")
+        self.assertTrue(early and validate and script and remove, "actions missing from the %s log" % what)
+        self.assertLess(early[0], validate[0])
+        # The script's run of each (the log may also list them once when
+        # they are scheduled): the close comes first.
+        self.assertLess(script[-1], remove[-1])
+
+    def test_install_use_and_uninstall(self):
+        env = self.make_env()
+        env.set_drive_settings({"d": (1, 8 * MiB)})
+        settings = env.drive_settings()
+        msi = self.stage(self.msi)
+
+        code, log = self.msiexec("/i", msi, log="install.log")
+        self.assertEqual(code, 0, log[-3000:])
+        for name in ("BrimWatch.exe", "BrimSet.exe", r"docs\Brimline.html"):
+            self.assertTrue(self.installed(name).is_file(), name)
+        self.assertEqual(self.run_value(), '"%s\\BrimWatch.exe"' % self.install_dir)
+        if self.view == 64:
+            self.assertIsNone(self.run_value(view=32), "the log-on entry belongs in the native view only")
+        self.assertEqual(len(self.shortcuts()), 1, "one Start-menu shortcut")
+        self.assertEqual([version for _, version in self.products()], [VERSION])
+
+        # The installed monitor finds BrimSet beside it, and BrimSet's Help
+        # opens the installed page.
+        env.reg_add(r"HKCR\.html", None, "REG_SZ", "htmlfile", view=64)
+        help_log = env.make_recorder(RECORDERS + r"\help.exe")
+        env.reg_add(r"HKCR\htmlfile\shell\open\command", None, "REG_SZ",
+                    '"%s\\help.exe" "%%1"' % RECORDERS, view=64)
+        monitor, window = self.start_installed_monitor()
+        env.driver_ok("post", "0x%x" % window, str(WM_COMMAND), str(IDM_CONFIGURE), "0")
+        dialog = env.find_window("#32770", TITLE, timeout=60)
+        self.assertIsNotNone(dialog, "Configure... did not open the installed BrimSet")
+        env.driver_ok("command", "0x%x" % dialog, str(IDC_HELPPAGE), "0")
+        records = wait_for(lambda: read_records(help_log), 30)
+        self.assertEqual(records, [self.install_dir + r"\docs\Brimline.html"])
+        env.driver_ok("command", "0x%x" % dialog, str(IDC_CLOSE), "0")
+        self.assertEqual(env.driver("waitgone", "0x%x" % dialog, "30000")[0], 0)
+
+        # Uninstall with the monitor running: it is asked to exit first.
+        watcher = self.watch_exit(monitor, self.installed("BrimWatch.exe"))
+        code, log = self.msiexec("/x", msi, log="uninstall.log")
+        self.assertEqual(code, 0, log[-3000:])
+        self.assert_closed_before_removal(monitor, watcher, "uninstall", log)
+
+        self.assertFalse(env.to_host(PROGRAM_FILES[self.arch] + "\\" + MANUFACTURER).exists(),
+                         "program folder left behind")
+        self.assertIsNone(self.run_value())
+        self.assertEqual(self.shortcuts(), [])
+        self.assertEqual(self.products(), [])
+        self.assertEqual(env.drive_settings(), settings, "the administrator's settings must survive")
+
+    def test_later_version_upgrades_in_place(self):
+        env = self.make_env()
+        env.set_drive_settings({"d": (1, 4 * MiB)})
+        settings = env.drive_settings()
+        major, minor, build, revision = VERSION.split(".")
+        later_version = "%s.%s.%d.%s" % (major, minor, int(build) + 1, revision)
+        older = self.stage(self.msi)
+        with tempfile.TemporaryDirectory() as tmp:
+            later = self.stage(build_package(self.arch, later_version, tmp))
+
+        code, log = self.msiexec("/i", older, log="install-old.log")
+        self.assertEqual(code, 0, log[-3000:])
+        monitor, _ = self.start_installed_monitor()
+
+        watcher = self.watch_exit(monitor, self.installed("BrimWatch.exe"))
+        code, log = self.msiexec("/i", later, log="install-new.log")
+        self.assertEqual(code, 0, log[-3000:])
+        # The older product's removal runs as an msiexec of its own, whose
+        # steps this log does not show.
+        self.assert_closed_before_removal(monitor, watcher, "upgrade")
+
+        entries = self.products()
+        self.assertEqual([version for _, version in entries], [later_version], entries)
+        for name in ("BrimWatch.exe", "BrimSet.exe", r"docs\Brimline.html"):
+            self.assertTrue(self.installed(name).is_file(), name)
+        self.assertEqual(self.run_value(), '"%s\\BrimWatch.exe"' % self.install_dir)
+        self.assertEqual(len(self.shortcuts()), 1)
+        self.assertEqual(env.drive_settings(), settings)
+
+        # The older package no longer installs over the later one.
+        code, _ = self.msiexec("/i", older, log="downgrade.log")
+        self.assertNotEqual(code, 0, "an older package must not replace a later one")
+        self.assertEqual([version for _, version in self.products()], [later_version])
+
+
+if __name__ == "__main__":
+    unittest.main()
