@@ -1,0 +1,87 @@
+// Registry values of any type and length, for the tests of stored data in
+// the wrong shape (reg.exe cannot write every type, nor an exact byte image
+// under a string type).
+#include "Driver.h"
+
+namespace {
+
+std::optional<std::vector<BYTE>> ParseHexBytes(const std::wstring& text)
+{
+    if (text == L"-")
+        return std::vector<BYTE>();
+    if (text.size() % 2 != 0)
+        return std::nullopt;
+    std::vector<BYTE> bytes;
+    for (size_t i = 0; i < text.size(); i += 2) {
+        std::optional<uint64_t> byte = ParseUnsigned(L"0x" + text.substr(i, 2));
+        if (!byte || *byte > 0xFF)
+            return std::nullopt;
+        bytes.push_back(static_cast<BYTE>(*byte));
+    }
+    return bytes;
+}
+
+// regraw <HKLM|HKCU> <32|64> <key> <name> <type number> <hex bytes|->:
+// creates the key if needed and writes the value with exactly these bytes
+// and this type ("-" writes no bytes).
+int RunRegRaw(const std::vector<std::wstring>& args)
+{
+    if (args.size() != 6)
+        return UsageError(L"a hive, a view, a key, a name, a type and the bytes expected");
+    HKEY hive = args[0] == L"HKLM" ? HKEY_LOCAL_MACHINE : args[0] == L"HKCU" ? HKEY_CURRENT_USER : nullptr;
+    REGSAM view = args[1] == L"32" ? KEY_WOW64_32KEY : args[1] == L"64" ? KEY_WOW64_64KEY : 0;
+    std::optional<uint64_t> type = ParseUnsigned(args[4]);
+    std::optional<std::vector<BYTE>> bytes = ParseHexBytes(args[5]);
+    if (hive == nullptr || view == 0 || !type || *type > 0xFFFFFFFF || !bytes)
+        return UsageError(L"bad hive, view, type or bytes");
+    HKEY key = nullptr;
+    LSTATUS status = RegCreateKeyExW(hive, args[2].c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE | view,
+                                     nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS)
+        return Fail(L"RegCreateKeyExW: " + ErrorText(static_cast<DWORD>(status)));
+    status = RegSetValueExW(key, args[3].c_str(), 0, static_cast<DWORD>(*type),
+                            bytes->empty() ? nullptr : bytes->data(), static_cast<DWORD>(bytes->size()));
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS)
+        return Fail(L"RegSetValueExW: " + ErrorText(static_cast<DWORD>(status)));
+    OutLine(L"written");
+    return 0;
+}
+
+// regget <HKLM|HKCU> <32|64> <key> <name>: "<type number>\t<hex bytes>" of
+// the value exactly as stored, or exit 1 when it is missing.
+int RunRegGet(const std::vector<std::wstring>& args)
+{
+    if (args.size() != 4)
+        return UsageError(L"a hive, a view, a key and a name expected");
+    HKEY hive = args[0] == L"HKLM" ? HKEY_LOCAL_MACHINE : args[0] == L"HKCU" ? HKEY_CURRENT_USER : nullptr;
+    REGSAM view = args[1] == L"32" ? KEY_WOW64_32KEY : args[1] == L"64" ? KEY_WOW64_64KEY : 0;
+    if (hive == nullptr || view == 0)
+        return UsageError(L"bad hive or view");
+    HKEY key = nullptr;
+    LSTATUS status = RegOpenKeyExW(hive, args[2].c_str(), 0, KEY_READ | view, &key);
+    if (status != ERROR_SUCCESS)
+        return Fail(L"RegOpenKeyExW: " + ErrorText(static_cast<DWORD>(status)));
+    DWORD type = 0;
+    DWORD size = 0;
+    status = RegQueryValueExW(key, args[3].c_str(), nullptr, &type, nullptr, &size);
+    std::vector<BYTE> data(size + 1);
+    if (status == ERROR_SUCCESS)
+        status = RegQueryValueExW(key, args[3].c_str(), nullptr, &type, data.data(), &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS)
+        return Fail(L"RegQueryValueExW: " + ErrorText(static_cast<DWORD>(status)));
+    static const wchar_t digits[] = L"0123456789abcdef";
+    std::wstring hex;
+    for (DWORD i = 0; i < size; ++i) {
+        hex += digits[data[i] >> 4];
+        hex += digits[data[i] & 0xF];
+    }
+    OutLine(UDecimal(type) + L"\t" + hex);
+    return 0;
+}
+
+const CommandRegistrar regRawCommand{L"regraw", L"<HKLM|HKCU> <32|64> <key> <name> <type> <hex|->", RunRegRaw};
+const CommandRegistrar regGetCommand{L"regget", L"<HKLM|HKCU> <32|64> <key> <name>", RunRegGet};
+
+}  // namespace
