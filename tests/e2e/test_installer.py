@@ -217,6 +217,8 @@ class InstallerTest(unittest.TestCase):
     def msiexec(self, *args, log):
         log_path = PACKAGES + "\\" + log
         result = self.env.wine(MSIEXEC, *args, "/qn", "/l*v", log_path, timeout=300)
+        # Kept with the environment's logs, so a failed test keeps it.
+        shutil.copy2(self.env.to_host(log_path), self.env.logs_dir / log)
         return result.returncode, read_msi_log(self.env.to_host(log_path))
 
     def installed(self, name):
