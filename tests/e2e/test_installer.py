@@ -177,7 +177,10 @@ class PackageTablesTest(unittest.TestCase):
             self.assertLess(at["CloseMonitorsEarly"], at["InstallValidate"])
             self.assertLess(at["InstallInitialize"], at["CloseMonitors"])
             self.assertLess(at["CloseMonitors"], at["RemoveFiles"])
-            self.assertLess(at["CloseMonitors"], at["RemoveExistingProducts"])
+            # The older version is removed as a whole, after the checks and
+            # before anything of this one is installed.
+            self.assertLess(at["InstallValidate"], at["RemoveExistingProducts"])
+            self.assertLess(at["RemoveExistingProducts"], at["InstallInitialize"])
 
             # Major upgrade: older versions of the same code are removed.
             upgrade = msi_table(msi, "Upgrade")
