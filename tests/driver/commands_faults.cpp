@@ -1,9 +1,73 @@
 // Registry values of any type and length, for the tests of stored data in
 // the wrong shape (reg.exe cannot write every type, nor an exact byte image
-// under a string type).
+// under a string type), and a stand-in notification area.
 #include "Driver.h"
 
 namespace {
+
+const wchar_t STAND_IN_TRAY_CLASS[] = L"Shell_TrayWnd";
+const UINT_PTR IDT_STAND_IN_END = 1;
+
+// What Shell_NotifyIconW sends the notification area under Wine: the
+// WM_COPYDATA's dwData is the NIM_ code, and its data starts with the
+// owner window (32 bits) and the icon id.
+struct NotifyDataHead {
+    LONG window;
+    UINT id;
+};
+
+LRESULT CALLBACK StandInTrayProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_COPYDATA: {
+        const COPYDATASTRUCT* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        if (data == nullptr || data->lpData == nullptr || data->cbData < sizeof(NotifyDataHead))
+            return FALSE;
+        const NotifyDataHead* head = static_cast<const NotifyDataHead*>(data->lpData);
+        OutLine(L"icon\t" + UDecimal(data->dwData) + L"\t" +
+                WindowText(reinterpret_cast<HWND>(static_cast<LONG_PTR>(head->window))) + L"\t" +
+                UDecimal(head->id));
+        return TRUE;
+    }
+    case WM_TIMER:
+        if (wParam == IDT_STAND_IN_END)
+            DestroyWindow(window);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+// tray-standin <seconds>: a notification area of our own for a desktop whose
+// explorer has gone: a hidden "Shell_TrayWnd" that accepts every icon call
+// and prints "icon <NIM code> <owner hwnd> <id>" for each. Prints "ready
+// <hwnd>" once it exists; ends after that many seconds.
+int RunTrayStandIn(const std::vector<std::wstring>& args)
+{
+    std::optional<uint64_t> seconds = args.size() == 1 ? ParseUnsigned(args[0]) : std::nullopt;
+    if (!seconds || *seconds > 3600)
+        return UsageError(L"a time in seconds expected");
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = StandInTrayProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = STAND_IN_TRAY_CLASS;
+    if (!RegisterClassExW(&windowClass))
+        return Fail(L"RegisterClassExW failed: " + LastErrorText());
+    HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, STAND_IN_TRAY_CLASS, nullptr, WS_POPUP, 0, 0, 0, 0, nullptr,
+                                  nullptr, windowClass.hInstance, nullptr);
+    if (window == nullptr)
+        return Fail(L"CreateWindowExW failed: " + LastErrorText());
+    SetTimer(window, IDT_STAND_IN_END, static_cast<UINT>(*seconds * 1000), nullptr);
+    OutLine(L"ready " + WindowText(window));
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0)
+        DispatchMessageW(&message);
+    return 0;
+}
 
 std::optional<std::vector<BYTE>> ParseHexBytes(const std::wstring& text)
 {
@@ -82,6 +146,7 @@ int RunRegGet(const std::vector<std::wstring>& args)
 }
 
 const CommandRegistrar regRawCommand{L"regraw", L"<HKLM|HKCU> <32|64> <key> <name> <type> <hex|->", RunRegRaw};
+const CommandRegistrar trayStandInCommand{L"tray-standin", L"<seconds>", RunTrayStandIn};
 const CommandRegistrar regGetCommand{L"regget", L"<HKLM|HKCU> <32|64> <key> <name>", RunRegGet};
 
 }  // namespace
