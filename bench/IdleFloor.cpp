@@ -1,0 +1,90 @@
+// The floor for the monitor's idle cost: a Win32 program that does nothing
+// but what any program of its kind must - a hidden window and a message
+// loop that wakes for the same 45-second timer, re-armed at every tick as
+// the monitor re-arms its own. It ends when its window is closed.
+//
+// Started with /queries it also makes, at every tick, the drive queries a
+// scan cannot do without (the root list, the drive mask, each root's type
+// and a fixed drive's free space): the floor of an idle monitor that does
+// its scan's work and nothing else.
+#include <windows.h>
+
+namespace {
+
+constexpr UINT_PTR IDT_TICK = 1;
+constexpr UINT TICK_PERIOD = 45000;  // ms, the monitor's scan period
+
+constexpr DWORD ROOTS_LENGTH = 26 * 4 + 1;  // "A:\" and its NUL per letter, one NUL more
+
+const wchar_t FLOOR_CLASS_NAME[] = L"Brimline_IdleFloor_wndClass";
+
+bool QueryDrivesAtTick = false;
+
+void QueryDrives()
+{
+    wchar_t roots[ROOTS_LENGTH] = L"";
+    DWORD length = GetLogicalDriveStringsW(ROOTS_LENGTH, roots);
+    if (length == 0 || length >= ROOTS_LENGTH)
+        return;
+    DWORD mask = GetLogicalDrives();
+    const wchar_t* root = roots;
+    for (int i = 0; i < 26 && *root != L'\0'; ++i) {
+        if ((mask & (1u << i)) == 0)
+            continue;
+        if (GetDriveTypeW(root) == DRIVE_FIXED) {
+            ULARGE_INTEGER freeBytes = {};
+            GetDiskFreeSpaceExW(root, &freeBytes, nullptr, nullptr);
+        }
+        root += lstrlenW(root) + 1;
+    }
+}
+
+LRESULT OnTimer(HWND window, WPARAM timerId)
+{
+    if (timerId != IDT_TICK)
+        return 0;
+    KillTimer(window, IDT_TICK);
+    if (QueryDrivesAtTick)
+        QueryDrives();
+    SetTimer(window, IDT_TICK, TICK_PERIOD, nullptr);
+    return 0;
+}
+
+LRESULT CALLBACK FloorWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_TIMER:
+        return OnTimer(window, wParam);
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int)
+{
+    QueryDrivesAtTick = commandLine != nullptr && lstrcmpiW(commandLine, L"/queries") == 0;
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = FloorWndProc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = FLOOR_CLASS_NAME;
+    if (RegisterClassExW(&windowClass) == 0)
+        return 1;
+    HWND window = CreateWindowExW(0, FLOOR_CLASS_NAME, L"Brimline idle floor", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, 350, 100, nullptr, nullptr, instance, nullptr);
+    if (window == nullptr)
+        return 1;
+    SetTimer(window, IDT_TICK, TICK_PERIOD, nullptr);
+
+    MSG message = {};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
