@@ -7,6 +7,7 @@ later version from the same source with wixl, from the build tree's package
 folder.
 """
 
+import os
 import re
 import shutil
 import subprocess
@@ -191,11 +192,13 @@ class PackageTablesTest(unittest.TestCase):
     def test_tables_of_both_packages(self):
         msi, arch = require_package(self)
         self.check_package(msi, arch)
-        # The other architecture: the sibling tree's package when it was
+        # The other architecture: the package of the other bitness's tree
+        # (BRIM_OTHER_BUILD_DIR, else the sibling win32 or win64) when it was
         # built, else one made here from the same source and files.
         other = "x86" if arch == "x64" else "x64"
-        sibling = BUILD_DIR.parent / ("win32" if other == "x86" else "win64") / \
-            ("%s-%s-%s.msi" % (PRODUCT, VERSION, other))
+        other_tree = os.environ.get("BRIM_OTHER_BUILD_DIR") or \
+            BUILD_DIR.parent / ("win32" if other == "x86" else "win64")
+        sibling = Path(other_tree) / ("%s-%s-%s.msi" % (PRODUCT, VERSION, other))
         with tempfile.TemporaryDirectory() as tmp:
             self.check_package(sibling if sibling.is_file() else build_package(other, VERSION, tmp), other)
 
