@@ -32,7 +32,8 @@ host path outside the prefix's drives, a program's own module path is a
 
 The API:
   BUILD_DIR, SOURCE_DIR, ARTIFACTS_DIR, MiB, program(name), in_ci()
-  pe_bits(path) -> 32 | 64, build_bits() -> bitness of BUILD_DIR's programs
+  OTHER_BUILD_DIR, pe_bits(path) -> 32 | 64, build_bits() -> bitness of BUILD_DIR's programs,
+  driver_of_bits(bits) -> BrimDriver.exe of that bitness or None
   require_root(tc), require_display_tools(tc), require_wine(tc), require_programs(tc, *names)
   wait_for(predicate, timeout=30, interval=0.2) -> value or the last false value
   make a recorder with WineEnv.make_recorder(); read_records(log), read_raw_records(log)
@@ -102,6 +103,8 @@ MiB = 1024 * 1024
 SOURCE_DIR = Path(os.environ.get("BRIM_SOURCE_DIR") or Path(__file__).resolve().parents[2])
 BUILD_DIR = Path(os.environ.get("BRIM_BUILD_DIR") or SOURCE_DIR / "build" / "win64")
 ARTIFACTS_DIR = BUILD_DIR / "artifacts"
+# The build of the other bitness from the same sources, when there is one.
+OTHER_BUILD_DIR = Path(os.environ["BRIM_OTHER_BUILD_DIR"]) if os.environ.get("BRIM_OTHER_BUILD_DIR") else None
 TEMPLATE_DIR = BUILD_DIR / "wine-template"
 ENVS_DIR = BUILD_DIR / "wine-envs"
 
@@ -152,6 +155,18 @@ def pe_bits(path):
 def build_bits():
     """32 or 64: the bitness of the programs under test (BUILD_DIR's)."""
     return pe_bits(program("BrimWatch.exe"))
+
+
+def driver_of_bits(bits):
+    """BrimDriver.exe of that bitness, from BUILD_DIR or OTHER_BUILD_DIR, or
+    None. A driver reads another process's structures (list-view items,
+    tooltips) laid out as its own: for the desktop's explorer, which is a
+    64-bit process in a 64-bit prefix, only a 64-bit driver will do."""
+    for tree in (BUILD_DIR, OTHER_BUILD_DIR):
+        driver = tree / "tests" / "driver" / "BrimDriver.exe" if tree else None
+        if driver and driver.is_file() and pe_bits(driver) == bits:
+            return driver
+    return None
 
 
 _WINE_LOADERS = {32: "/usr/lib/wine/wine", 64: "/usr/lib/wine/wine64"}  # Debian's wine32 / wine64

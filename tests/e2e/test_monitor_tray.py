@@ -10,8 +10,8 @@ import statistics
 import time
 import unittest
 
-from brimharness import (ARTIFACTS_DIR, MiB, WineEnv, decode_wine_string, program, read_records,
-                         require_programs, unescape, wait_for)
+from brimharness import (ARTIFACTS_DIR, MiB, WineEnv, build_bits, decode_wine_string, driver_of_bits, program,
+                         read_records, require_programs, unescape, wait_for)
 
 INSTALL_DIR = r"C:\Brimline"
 RECORDS_DIR = r"C:\brim-records"
@@ -154,7 +154,12 @@ class MonitorTestCase(unittest.TestCase):
         return found[0]
 
     def tray_tips(self):
-        out = self.env.driver_ok("tray-tips")
+        # The tips are tools of the desktop explorer's tooltips: a 64-bit
+        # process, whose structures only a 64-bit driver reads.
+        driver = driver_of_bits(64)
+        if driver is None:
+            self.fail("reading the tray's tips needs a 64-bit BrimDriver.exe (BRIM_OTHER_BUILD_DIR)")
+        out = self.env.wine(driver, "tray-tips", check=True).stdout
         return [unescape(line.split("\t", 4)[4]) for line in out.splitlines() if line.count("\t") >= 4]
 
     def wait_exit_code(self, proc, timeout=30):
@@ -238,11 +243,13 @@ class TrayTest(MonitorTestCase):
 
         self.assertEqual(sorted(set(self.icon_ids("add"))), [3, 4])
         self.assertEqual(len(self.record("VelloranUpdater.exe")), 1, "the updater runs at most once a day")
-        # Every tray call of the monitor used the layout that ends with guidItem.
+        # Every tray call of the monitor used the layout that ends with guidItem
+        # (NOTIFYICONDATAW_V3_SIZE: 968 bytes in a 64-bit program, 952 in a 32-bit one).
         calls = [line for line in (env.logs_dir / "monitor.log").read_text(errors="replace").splitlines()
                  if "Shell_NotifyIconW" in line]
         self.assertTrue(calls)
-        self.assertTrue(all("cbSize=968" in line for line in calls), calls)
+        v3_size = {64: 968, 32: 952}[build_bits()]
+        self.assertTrue(all("cbSize=%d" % v3_size in line for line in calls), calls)
 
         report = "settings pulse to tray change, seconds: %s; median %.2f\n" % (
             ", ".join("%.2f" % t for t in timings), statistics.median(timings))
