@@ -11,6 +11,9 @@
 #   BRIM_FUZZ_MERGE=1 scripts/fuzz.sh fuzz_x         also merge what the run found
 #                                                    into the committed corpus
 #                                                    (by hand, never in CI)
+#
+# A crash input is kept as build/fuzz/crashes/<target>/crash-*; run the
+# target on that file alone to reproduce it.
 set -uo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -35,13 +38,13 @@ if [ -z "$CXX" ]; then
 fi
 
 echo "==== fuzz build ($CXX)"
+mkdir -p "$BUILD"
 if ! cmake -S "$ROOT/tests/fuzz" -B "$BUILD" -DCMAKE_CXX_COMPILER="$CXX" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        >"$BUILD.configure.log" 2>&1; then
-    cat "$BUILD.configure.log" >&2
+        >"$BUILD/configure.log" 2>&1; then
+    cat "$BUILD/configure.log" >&2
     echo "fuzz: 0 targets passed, 1 failed"
     exit 1
 fi
-rm -f "$BUILD.configure.log"
 if ! cmake --build "$BUILD" -j "$JOBS"; then
     echo "fuzz: 0 targets passed, 1 failed"
     exit 1
@@ -94,7 +97,8 @@ for target in "${targets[@]}"; do
         echo "fuzz: $target passed: ${runs:-?} runs, ${speed:-?} per second, ${cov:-cov: ?}," \
              "corpus $(ls "$seeds" 2>/dev/null | wc -l) seeds + $(ls "$found" | wc -l) new"
         if [ "${BRIM_FUZZ_MERGE:-0}" = "1" ] && [ -d "$seeds" ]; then
-            "$binary" -merge=1 -max_len=4096 "$seeds" "$found" >>"$log" 2>&1
+            # Edge coverage only, so that the kept corpus stays small.
+            "$binary" -merge=1 -use_counters=0 -max_len=4096 "$seeds" "$found" >>"$log" 2>&1
             echo "fuzz: $target: corpus now $(ls "$seeds" | wc -l) files"
         fi
     else
