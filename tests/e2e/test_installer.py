@@ -47,6 +47,7 @@ IDC_CLOSE, IDC_HELPPAGE = 2, 1003
 
 # Custom action type bits.
 CA_EXE_FROM_FILE = 18
+CA_SET_PROPERTY = 51
 CA_CONTINUE = 64
 CA_IN_SCRIPT = 1024
 CA_NO_IMPERSONATE = 2048
@@ -163,6 +164,9 @@ class PackageTablesTest(unittest.TestCase):
             # files go, on every removal, never failing the uninstall.
             actions = {row[0]: row for row in msi_table(msi, "CustomAction")}
             sequence = {row[0]: (row[1], int(row[2])) for row in msi_table(msi, "InstallExecuteSequence")}
+            location = actions.pop("SetInstallLocation")
+            self.assertEqual([int(location[1]) & 0x3F] + location[2:4],
+                             [CA_SET_PROPERTY, "ARPINSTALLLOCATION", "[INSTALLDIR]"])
             self.assertEqual(set(actions), {"CloseMonitorsEarly", "CloseMonitors"})
             for name, row in actions.items():
                 kind = int(row[1])
@@ -174,6 +178,7 @@ class PackageTablesTest(unittest.TestCase):
             self.assertFalse(early & CA_IN_SCRIPT)
             self.assertEqual(script & (CA_IN_SCRIPT | CA_NO_IMPERSONATE), CA_IN_SCRIPT | CA_NO_IMPERSONATE)
             at = {name: seq for name, (_, seq) in sequence.items()}
+            self.assertLess(at["CostFinalize"], at["SetInstallLocation"])
             self.assertLess(at["CostFinalize"], at["CloseMonitorsEarly"])
             self.assertLess(at["CloseMonitorsEarly"], at["InstallValidate"])
             self.assertLess(at["InstallInitialize"], at["CloseMonitors"])
@@ -243,8 +248,8 @@ class InstallerTest(unittest.TestCase):
         return [p for pattern in patterns for p in drive_c.glob(pattern)]
 
     def products(self):
-        """(key, DisplayName, DisplayVersion) of installed-programs entries
-        named like the product, in both registry views."""
+        """(key, DisplayVersion, InstallLocation) of installed-programs
+        entries named like the product, in both registry views."""
         entries = set()
         for view in (64, 32):
             out = self.env.wine("reg", "query", UNINSTALL_KEY, "/s", "/reg:%d" % view, timeout=60).stdout
@@ -252,7 +257,7 @@ class InstallerTest(unittest.TestCase):
                 lines = block.splitlines()
                 values = dict(re.findall(r"^[ \t]+(\S+)[ \t]+REG_\w+[ \t]*(.*?)[ \t\r]*$", block, re.M))
                 if values.get("DisplayName") == PRODUCT:
-                    entries.add((lines[0].strip(), values.get("DisplayVersion")))
+                    entries.add((lines[0].strip(), values.get("DisplayVersion"), values.get("InstallLocation")))
         return sorted(entries)
 
     def start_installed_monitor(self):
@@ -327,7 +332,7 @@ class InstallerTest(unittest.TestCase):
         if self.view == 64:
             self.assertIsNone(self.run_value(view=32), "the log-on entry belongs in the native view only")
         self.assertEqual(len(self.shortcuts()), 1, "one Start-menu shortcut")
-        self.assertEqual([version for _, version in self.products()], [VERSION])
+        self.assertEqual([entry[1:] for entry in self.products()], [(VERSION, self.install_dir + "\\")])
 
         # The installed monitor finds BrimSet beside it, and BrimSet's Help
         # opens the installed page.
@@ -380,7 +385,7 @@ class InstallerTest(unittest.TestCase):
         self.assert_closed_before_removal(monitor, watcher, "upgrade")
 
         entries = self.products()
-        self.assertEqual([version for _, version in entries], [later_version], entries)
+        self.assertEqual([entry[1] for entry in entries], [later_version], entries)
         for name in ("BrimWatch.exe", "BrimSet.exe", r"docs\Brimline.html"):
             self.assertTrue(self.installed(name).is_file(), name)
         self.assertEqual(self.run_value(), '"%s\\BrimWatch.exe"' % self.install_dir)
@@ -390,7 +395,7 @@ class InstallerTest(unittest.TestCase):
         # The older package no longer installs over the later one.
         code, _ = self.msiexec("/i", older, log="downgrade.log")
         self.assertNotEqual(code, 0, "an older package must not replace a later one")
-        self.assertEqual([version for _, version in self.products()], [later_version])
+        self.assertEqual([entry[1] for entry in self.products()], [later_version])
 
 
 if __name__ == "__main__":
