@@ -31,18 +31,14 @@ struct FuzzTray {
     uint32_t now;
     const wchar_t* begin;
     const wchar_t* end;
-    std::vector<const wchar_t*> queriedRoots;
     Outcome drives[DRIVE_COUNT];
-    int current = -1;  // the drive whose root was queried last
+    Outcome pending;  // the outcome drawn for the root just queried
     int beeps = 0;
     int failures = 0;
 
     bool QueryDrive(const wchar_t* root, DriveSpace* space)
     {
         FUZZ_CHECK(root >= begin && root < end && *root != L'\0');
-        queriedRoots.push_back(root);
-        // The pass names the drive only by the order of the roots; the
-        // outcome is kept by that order and matched to an index afterwards.
         const uint8_t flags = in.Byte();
         Outcome o;
         o.queried = true;
@@ -60,14 +56,14 @@ struct FuzzTray {
         return o.queryOk;
     }
     uint32_t Now() { return now; }
-    Outcome* Current(int index)
+    Outcome* Drive(int index)
     {
         FUZZ_CHECK(index >= 0 && index < DRIVE_COUNT);
         return &drives[index];
     }
     bool AddIcon(int index, const DriveSpace& space, BalloonKind kind)
     {
-        Outcome* o = Current(index);
+        Outcome* o = Drive(index);
         FUZZ_CHECK(std::memcmp(&space, &o->space, sizeof space) == 0);
         o->adds++;
         o->kind = kind;
@@ -76,7 +72,7 @@ struct FuzzTray {
     }
     bool RepeatBalloon(int index, const DriveSpace& space, BalloonKind kind)
     {
-        Outcome* o = Current(index);
+        Outcome* o = Drive(index);
         FUZZ_CHECK(std::memcmp(&space, &o->space, sizeof space) == 0);
         o->repeats++;
         o->kind = kind;
@@ -85,14 +81,12 @@ struct FuzzTray {
     }
     bool DeleteIcon(int index)
     {
-        Outcome* o = Current(index);
+        Outcome* o = Drive(index);
         o->deletes++;
         failures += o->deleteOk ? 0 : 1;
         return o->deleteOk;
     }
     void Beep() { beeps++; }
-
-    Outcome pending;
 };
 
 // Error below 1 MiB, warning at or below 15 % of the total, else information.
@@ -155,8 +149,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint32_t muteBefore = muteMask;
     DriveTrayStateArray tableBefore;
     std::memcpy(tableBefore, table, sizeof table);
-    FuzzTray tray{ in, now, roots.get(), roots.get() + length, {}, {}, -1, 0, 0, {} };
-    // Outcomes are drawn as the pass queries; record them by drive index.
+    FuzzTray tray{ in, now, roots.get(), roots.get() + length, {}, {}, 0, 0 };
+    // The pass names a drive only by the order of the roots: each outcome is
+    // drawn when the pass queries and filed under the index the walk gave
+    // that root.
     struct Recording {
         FuzzTray& tray;
         std::vector<int>& visited;
