@@ -3,7 +3,9 @@
 # under AddressSanitizer and UndefinedBehaviorSanitizer, then the Windows
 # suites under Wine (unit tests of the shared code and end-to-end tests of
 # both programs, each end-to-end test in a fresh Wine prefix with its own
-# Xvfb display). Installs what it needs first.
+# Xvfb display), first of the 64-bit build, then of the 32-bit build from the
+# same sources (under 32-bit Wine), with a test of the two builds together.
+# Installs what it needs first.
 set -uo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -41,9 +43,10 @@ total_passed=0
 total_failed=0
 run_ctest() {
     local name=$1 dir=$2
+    shift 2
     step "tests: $name"
     local log="$dir/ctest-summary.log"
-    (cd "$dir" && ctest -j "$JOBS" --output-on-failure) 2>&1 | tee "$log"
+    (cd "$dir" && ctest -j "$JOBS" --output-on-failure "$@") 2>&1 | tee "$log"
     local line passed=0 failed=0 count
     line=$(grep -E "tests passed, [0-9]+ tests failed out of [0-9]+" "$log" | tail -1)
     if [ -n "$line" ]; then
@@ -59,10 +62,26 @@ run_ctest() {
 }
 
 run_ctest "native" "$BUILD/native"
-run_ctest "windows (under Wine)" "$BUILD/win64"
+# The test of the two builds together runs once, with the 32-bit suite: the
+# 32-bit build does not exist yet here.
+run_ctest "windows (under Wine)" "$BUILD/win64" -E '^e2e[.]test_bitness$'
+
+# The 32-bit build runs in the same 64-bit prefixes (Wine's WoW64). Its
+# suite is the unit tests and the end-to-end tests of the programs, plus the
+# cross-bitness test against build/win64; the tests of the harness itself
+# and of the installer are not repeated.
+step "Windows build (i686, mingw-w64)"
+if cmake -S "$ROOT" -B "$BUILD/win32" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-i686.cmake" \
+        -DCMAKE_BUILD_TYPE=MinSizeRel -DBRIM_OTHER_BUILD_DIR="$BUILD/win64" >/dev/null &&
+    cmake --build "$BUILD/win32" -j "$JOBS"; then
+    run_ctest "windows 32-bit (under Wine)" "$BUILD/win32" -E '^e2e[.]test_(harness|installer)$'
+else
+    summary+=("windows 32-bit (under Wine): build failed")
+    total_failed=$((total_failed + 1))
+fi
 
 step "summary"
 printf '%s\n' "${summary[@]}"
-echo "Artifacts (screenshots): $BUILD/win64/artifacts"
+echo "Artifacts (screenshots): $BUILD/win64/artifacts, $BUILD/win32/artifacts"
 echo "$total_passed passed, $total_failed failed"
 [ "$total_failed" -eq 0 ]
