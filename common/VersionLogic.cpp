@@ -2,6 +2,20 @@
 
 #include "TextFormat.h"
 
+namespace {
+
+bool IsHighSurrogate(wchar_t unit)
+{
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+bool IsLowSurrogate(wchar_t unit)
+{
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+}  // namespace
+
 int64_t PackFileVersion(uint32_t versionMS, uint32_t versionLS)
 {
     return static_cast<int64_t>((static_cast<uint64_t>(versionMS) << 32) | versionLS);
@@ -37,6 +51,10 @@ std::wstring FormatUpdaterParameters(const std::wstring& fileName, int64_t packe
     size_t tailLength = FormatText(tail, UPDATER_PARAMETERS_CAPACITY, UPDATER_PARAMETER_TEMPLATE,
                                    { L"", packedVersion, static_cast<int32_t>(origin) });
     size_t room = UPDATER_PARAMETERS_CAPACITY - 1 - tailLength;
+    // A shortened name never ends in half a character: a cut between the two
+    // units of a surrogate pair drops the pair's first unit as well.
+    if (room < fileName.size() && room > 0 && IsHighSurrogate(fileName[room - 1]) && IsLowSurrogate(fileName[room]))
+        --room;
     std::wstring name = fileName.substr(0, room);
 
     wchar_t text[UPDATER_PARAMETERS_CAPACITY];

@@ -11,6 +11,16 @@
 #include "MonitorLogic.h"
 #include "VersionLogic.h"
 
+static bool IsHighSurrogateUnit(wchar_t unit)
+{
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+static bool IsLowSurrogateUnit(wchar_t unit)
+{
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzInput in(data, size);
@@ -31,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(parameters.find(L'\0') == std::wstring::npos);
 
     // The numbers always arrive whole at the end, after the (possibly
-    // shortened) name, which uses all the room left when it is shortened.
+    // shortened) name, which uses all the room left when it is shortened,
+    // but for the first half of a surrogate pair that the cut would split.
     const std::wstring tail = L" 0 " + std::to_wstring(packed) + L" " + std::to_wstring(origin);
     FUZZ_CHECK(parameters.size() >= tail.size());
     FUZZ_CHECK(parameters.compare(parameters.size() - tail.size(), tail.size(), tail) == 0);
@@ -39,8 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(fileName.compare(0, name.size(), name) == 0);
     if (fileName.size() + tail.size() <= UPDATER_PARAMETERS_CAPACITY - 1)
         FUZZ_CHECK(name == fileName);
-    else
-        FUZZ_CHECK(parameters.size() == UPDATER_PARAMETERS_CAPACITY - 1);
+    else if (parameters.size() != UPDATER_PARAMETERS_CAPACITY - 1)
+        FUZZ_CHECK(parameters.size() == UPDATER_PARAMETERS_CAPACITY - 2 && IsHighSurrogateUnit(fileName[name.size()]) &&
+                   IsLowSurrogateUnit(fileName[name.size() + 1]));
+    if (name.size() < fileName.size() && !name.empty())
+        FUZZ_CHECK(!(IsHighSurrogateUnit(name.back()) && IsLowSurrogateUnit(fileName[name.size()])));
 
     // The updater and the configuration program are looked for beside the
     // program, whatever its name: same folder, a separator before the name.

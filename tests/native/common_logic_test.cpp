@@ -125,6 +125,32 @@ TEST(VersionLogic, LongFileNamesAreShortenedAndTheNumbersKept)
     }
 }
 
+TEST(VersionLogic, AShortenedNameNeverEndsInHalfACharacter)
+{
+    // Names of characters outside the basic plane, two UTF-16 units each,
+    // cut at every place near the limit.
+    for (size_t pairs : { 88u, 89u, 90u, 100u }) {
+        std::wstring name;
+        for (size_t i = 0; i < pairs; ++i)
+            name += L"\xD83D\xDCBE";  // a floppy disk
+        for (const std::wstring& fileName : { name, L"x" + name }) {
+            std::wstring text = FormatUpdaterParameters(fileName, 562967133356032LL, UPDATE_ORIGIN_USER);
+            const std::wstring tail = L" 0 562967133356032 0";
+            ASSERT_GE(text.size(), tail.size());
+            EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+            const std::wstring kept = text.substr(0, text.size() - tail.size());
+            EXPECT_EQ(fileName.compare(0, kept.size(), kept), 0);
+            if (fileName.size() + tail.size() <= UPDATER_PARAMETERS_CAPACITY - 1) {
+                EXPECT_EQ(kept, fileName);
+                continue;
+            }
+            ASSERT_FALSE(kept.empty());
+            EXPECT_FALSE(kept.back() >= 0xD800 && kept.back() <= 0xDBFF) << fileName.size();
+            EXPECT_GE(text.size(), UPDATER_PARAMETERS_CAPACITY - 2);
+        }
+    }
+}
+
 TEST(VersionLogic, LastUpdateCheckDecoding)
 {
     const uint8_t bytes[8] = { 0x00, 0x40, 0x7A, 0x10, 0xF3, 0x5A, 0x00, 0x00 };
