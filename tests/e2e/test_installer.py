@@ -52,6 +52,7 @@ CA_CONTINUE = 64
 CA_IN_SCRIPT = 1024
 CA_NO_IMPERSONATE = 2048
 COMPONENT_64BIT = 256
+UPGRADE_ONLY_DETECT, UPGRADE_INCLUDE_MINIMUM = 2, 256
 
 
 def version_macro(name):
@@ -188,11 +189,15 @@ class PackageTablesTest(unittest.TestCase):
             self.assertLess(at["InstallValidate"], at["RemoveExistingProducts"])
             self.assertLess(at["RemoveExistingProducts"], at["InstallInitialize"])
 
-            # Major upgrade: older versions of the same code are removed.
-            upgrade = msi_table(msi, "Upgrade")
-            self.assertTrue(any(row[0] == UPGRADE_CODES[arch] and row[1] == "" and row[2] == VERSION
-                                for row in upgrade), upgrade)
-            self.assertTrue(any(row[0] == UPGRADE_CODES[arch] and row[1] == VERSION for row in upgrade), upgrade)
+            # Upgrades: any installed version of the same code is removed,
+            # unless a later one is there, which stops the install.
+            upgrade = sorted(row[:5] + row[6:7] for row in msi_table(msi, "Upgrade"))
+            self.assertEqual(upgrade, [[UPGRADE_CODES[arch], "0.0.0.0", "", "", str(UPGRADE_INCLUDE_MINIMUM),
+                                        "PREVIOUSVERSIONSINSTALLED"],
+                                       [UPGRADE_CODES[arch], VERSION, "", "", str(UPGRADE_ONLY_DETECT),
+                                        "NEWERVERSIONDETECTED"]])
+            self.assertEqual(msi_table(msi, "LaunchCondition")[0][0], "Installed OR NOT NEWERVERSIONDETECTED")
+            self.assertIn("PREVIOUSVERSIONSINSTALLED", props["SecureCustomProperties"].split(";"))
 
     def test_tables_of_both_packages(self):
         msi, arch = require_package(self)
@@ -372,9 +377,15 @@ class InstallerTest(unittest.TestCase):
         older = self.stage(self.msi)
         with tempfile.TemporaryDirectory() as tmp:
             later = self.stage(build_package(self.arch, later_version, tmp))
+            # Another build of the same version: a product code of its own.
+            rebuilt = PACKAGES + "\\again-" + Path(self.msi).name
+            shutil.copy2(build_package(self.arch, VERSION, tmp), self.env.to_host(rebuilt))
 
         code, log = self.msiexec("/i", older, log="install-old.log")
         self.assertEqual(code, 0, log[-3000:])
+        code, log = self.msiexec("/i", rebuilt, log="install-rebuilt.log")
+        self.assertEqual(code, 0, log[-3000:])
+        self.assertEqual(len(self.products()), 1, "the same version from another build installed beside the first")
         monitor, _ = self.start_installed_monitor()
 
         watcher = self.watch_exit(monitor, self.installed("BrimWatch.exe"))
