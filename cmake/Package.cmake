@@ -42,7 +42,7 @@ set(BRIM_PACKAGE_DIR "${CMAKE_BINARY_DIR}/package")
 set(BRIM_PACKAGE_FILE
     "${CMAKE_BINARY_DIR}/${BRIM_PACKAGE_PRODUCT}-${BRIM_PACKAGE_VERSION}-${BRIM_PACKAGE_ARCH}.msi")
 
-# Stripped copies of the programs: a linker map and symbols do not ship.
+# Stripped copies of the programs: symbols do not ship.
 set(BRIM_PACKAGE_PROGRAMS "")
 foreach(program_target BrimWatch BrimSet)
     set(copy "${BRIM_PACKAGE_DIR}/${program_target}.exe")
