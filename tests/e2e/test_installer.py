@@ -189,15 +189,21 @@ class PackageTablesTest(unittest.TestCase):
             self.assertLess(at["InstallValidate"], at["RemoveExistingProducts"])
             self.assertLess(at["RemoveExistingProducts"], at["InstallInitialize"])
 
-            # Upgrades: any installed version of the same code is removed,
-            # unless a later one is there, which stops the install.
+            # Upgrades: any installed version of either architecture's
+            # package is removed, unless a later one is there, which stops
+            # the install.
+            other = "x86" if arch == "x64" else "x64"
             upgrade = sorted(row[:5] + row[6:7] for row in msi_table(msi, "Upgrade"))
-            self.assertEqual(upgrade, [[UPGRADE_CODES[arch], "0.0.0.0", "", "", str(UPGRADE_INCLUDE_MINIMUM),
-                                        "PREVIOUSVERSIONSINSTALLED"],
-                                       [UPGRADE_CODES[arch], VERSION, "", "", str(UPGRADE_ONLY_DETECT),
-                                        "NEWERVERSIONDETECTED"]])
-            self.assertEqual(msi_table(msi, "LaunchCondition")[0][0], "Installed OR NOT NEWERVERSIONDETECTED")
-            self.assertIn("PREVIOUSVERSIONSINSTALLED", props["SecureCustomProperties"].split(";"))
+            self.assertEqual(upgrade, sorted([
+                [UPGRADE_CODES[arch], "0.0.0.0", "", "", str(UPGRADE_INCLUDE_MINIMUM), "PREVIOUSVERSIONSINSTALLED"],
+                [UPGRADE_CODES[arch], VERSION, "", "", str(UPGRADE_ONLY_DETECT), "NEWERVERSIONDETECTED"],
+                [UPGRADE_CODES[other], "0.0.0.0", "", "", str(UPGRADE_INCLUDE_MINIMUM), "OTHERARCHITECTUREINSTALLED"],
+                [UPGRADE_CODES[other], VERSION, "", "", str(UPGRADE_ONLY_DETECT), "NEWEROTHERARCHITECTURE"]]))
+            self.assertEqual(msi_table(msi, "LaunchCondition")[0][0],
+                             "Installed OR NOT (NEWERVERSIONDETECTED OR NEWEROTHERARCHITECTURE)")
+            secure = props["SecureCustomProperties"].split(";")
+            self.assertIn("PREVIOUSVERSIONSINSTALLED", secure)
+            self.assertIn("OTHERARCHITECTUREINSTALLED", secure)
 
     def test_tables_of_both_packages(self):
         msi, arch = require_package(self)
@@ -407,6 +413,27 @@ class InstallerTest(unittest.TestCase):
         code, _ = self.msiexec("/i", older, log="downgrade.log")
         self.assertNotEqual(code, 0, "an older package must not replace a later one")
         self.assertEqual([entry[1] for entry in self.products()], [later_version])
+
+    def test_package_of_the_other_architecture_is_replaced(self):
+        env = self.make_env()
+        other = "x86" if self.arch == "x64" else "x64"
+        with tempfile.TemporaryDirectory() as tmp:
+            other_msi = self.stage(build_package(other, VERSION, tmp))
+        msi = self.stage(self.msi)
+        other_dir = PROGRAM_FILES[other] + "\\" + MANUFACTURER
+
+        code, log = self.msiexec("/i", other_msi, log="install-other.log")
+        self.assertEqual(code, 0, log[-3000:])
+        self.assertTrue(env.to_host(other_dir).is_dir())
+        self.assertIsNotNone(self.run_value(view=VIEWS[other]))
+
+        code, log = self.msiexec("/i", msi, log="install.log")
+        self.assertEqual(code, 0, log[-3000:])
+        self.assertEqual([entry[1:] for entry in self.products()], [(VERSION, self.install_dir + "\\")])
+        self.assertFalse(env.to_host(other_dir).exists(), "the other architecture's files stayed")
+        self.assertIsNone(self.run_value(view=VIEWS[other]), "a second log-on entry stayed")
+        self.assertEqual(self.run_value(), '"%s\\BrimWatch.exe"' % self.install_dir)
+        self.assertEqual(len(self.shortcuts()), 1)
 
 
 if __name__ == "__main__":
