@@ -10,7 +10,7 @@ PACKAGES=(
     g++-mingw-w64-i686 binutils-mingw-w64-i686
     wine wine64 wine32:i386
     xvfb xauth x11-utils imagemagick
-    msitools
+    msitools wixl
     clang libclang-rt-14-dev
 )
 
