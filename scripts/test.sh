@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the native suite of the pure logic
-# under AddressSanitizer and UndefinedBehaviorSanitizer, then the Windows
+# under AddressSanitizer and UndefinedBehaviorSanitizer, the fuzz targets for
+# a bounded time each (scripts/fuzz.sh), then the Windows
 # suites under Wine (unit tests of the shared code and end-to-end tests of
 # both programs, each end-to-end test in a fresh Wine prefix with its own
 # Xvfb display), first of the 64-bit build, then of the 32-bit build from the
@@ -62,6 +63,23 @@ run_ctest() {
 }
 
 run_ctest "native" "$BUILD/native"
+
+# The fuzz targets: a bounded run each, seeded from the committed corpus.
+step "fuzz targets (libFuzzer)"
+fuzz_log="$BUILD/fuzz-summary.log"
+mkdir -p "$BUILD"
+BRIM_FUZZ_BUILD_DIR="$BUILD/fuzz" "$ROOT/scripts/fuzz.sh" 2>&1 | tee "$fuzz_log"
+fuzz_line=$(grep -E "^fuzz: [0-9]+ targets passed, [0-9]+ failed" "$fuzz_log" | tail -1)
+if [ -n "$fuzz_line" ]; then
+    fuzz_passed=$(echo "$fuzz_line" | sed -E 's/^fuzz: ([0-9]+) targets passed, ([0-9]+) failed.*/\1/')
+    fuzz_failed=$(echo "$fuzz_line" | sed -E 's/^fuzz: ([0-9]+) targets passed, ([0-9]+) failed.*/\2/')
+else
+    fuzz_passed=0
+    fuzz_failed=1
+fi
+summary+=("fuzz: $fuzz_passed passed, $fuzz_failed failed")
+total_passed=$((total_passed + fuzz_passed))
+total_failed=$((total_failed + fuzz_failed))
 # The test of the two builds together runs once, with the 32-bit suite: the
 # 32-bit build does not exist yet here.
 run_ctest "windows (under Wine)" "$BUILD/win64" -E '^e2e[.]test_bitness$'
