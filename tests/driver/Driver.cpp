@@ -58,6 +58,40 @@ int Fail(const std::wstring& message)
     return 1;
 }
 
+HWND CreateDriverWindow(const wchar_t* className, WNDPROC procedure, DWORD exStyle, const wchar_t* title,
+                        DWORD style, int x, int y, int width, int height, HBRUSH background)
+{
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = background;
+    windowClass.lpszClassName = className;
+    if (!RegisterClassExW(&windowClass)) {
+        Fail(L"RegisterClassExW failed: " + LastErrorText());
+        return nullptr;
+    }
+    HWND window = CreateWindowExW(exStyle, className, title, style, x, y, width, height, nullptr, nullptr,
+                                  windowClass.hInstance, nullptr);
+    if (window == nullptr)
+        Fail(L"CreateWindowExW failed: " + LastErrorText());
+    return window;
+}
+
+int RunMessageLoop()
+{
+    MSG message;
+    BOOL got;
+    while ((got = GetMessageW(&message, nullptr, 0, 0)) != 0) {
+        if (got == -1)
+            return Fail(L"GetMessageW failed: " + LastErrorText());
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
 int UsageError(const std::wstring& message)
 {
     for (const DriverCommand& command : RegisteredCommands()) {

@@ -41,6 +41,15 @@ void ErrLine(const std::wstring& line);  // stderr
 int Fail(const std::wstring& message);
 int UsageError(const std::wstring& message);
 
+// Registers a window class of the driver's and creates one top-level window
+// of it (hidden until shown). On failure prints why and returns null.
+HWND CreateDriverWindow(const wchar_t* className, WNDPROC procedure, DWORD exStyle, const wchar_t* title,
+                        DWORD style, int x, int y, int width, int height, HBRUSH background = nullptr);
+
+// Runs the thread's message loop until WM_QUIT: its exit code, or 1 after a
+// failed GetMessageW.
+int RunMessageLoop();
+
 // The text of a Windows error code, without the trailing line break.
 std::wstring ErrorText(DWORD error);
 std::wstring LastErrorText();  // "error <n>: <text>" for GetLastError()

@@ -124,28 +124,14 @@ int RunDemo(const std::vector<std::wstring>& args)
         return UsageError(L"no arguments expected");
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
-    WNDCLASSEXW windowClass = {};
-    windowClass.cbSize = sizeof(windowClass);
-    windowClass.lpfnWndProc = DemoWndProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = DEMO_CLASS;
-    if (!RegisterClassExW(&windowClass))
-        return Fail(L"RegisterClassExW failed: " + LastErrorText());
-    HWND window = CreateWindowExW(0, DEMO_CLASS, L"BrimDriver demo", WS_OVERLAPPEDWINDOW, 40, 40, 400, 260, nullptr,
-                                  nullptr, windowClass.hInstance, nullptr);
+    HWND window = CreateDriverWindow(DEMO_CLASS, DemoWndProc, 0, L"BrimDriver demo", WS_OVERLAPPEDWINDOW, 40, 40, 400,
+                                     260, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
     if (window == nullptr)
-        return Fail(L"CreateWindowExW failed: " + LastErrorText());
+        return 1;
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);
     OutLine(L"ready " + WindowText(window));
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-    return 0;
+    return RunMessageLoop();
 }
 
 const CommandRegistrar demoCommand{L"demo", L"", RunDemo};

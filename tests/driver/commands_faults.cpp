@@ -50,22 +50,13 @@ int RunTrayStandIn(const std::vector<std::wstring>& args)
     std::optional<uint64_t> seconds = args.size() == 1 ? ParseUnsigned(args[0]) : std::nullopt;
     if (!seconds || *seconds > 3600)
         return UsageError(L"a time in seconds expected");
-    WNDCLASSEXW windowClass = {};
-    windowClass.cbSize = sizeof(windowClass);
-    windowClass.lpfnWndProc = StandInTrayProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = STAND_IN_TRAY_CLASS;
-    if (!RegisterClassExW(&windowClass))
-        return Fail(L"RegisterClassExW failed: " + LastErrorText());
-    HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, STAND_IN_TRAY_CLASS, nullptr, WS_POPUP, 0, 0, 0, 0, nullptr,
-                                  nullptr, windowClass.hInstance, nullptr);
+    HWND window = CreateDriverWindow(STAND_IN_TRAY_CLASS, StandInTrayProc, WS_EX_TOOLWINDOW, nullptr, WS_POPUP,
+                                     0, 0, 0, 0);
     if (window == nullptr)
-        return Fail(L"CreateWindowExW failed: " + LastErrorText());
+        return 1;
     SetTimer(window, IDT_STAND_IN_END, static_cast<UINT>(*seconds * 1000), nullptr);
     OutLine(L"ready " + WindowText(window));
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0)
-        DispatchMessageW(&message);
+    RunMessageLoop();
     return 0;
 }
 

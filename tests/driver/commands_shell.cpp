@@ -20,19 +20,6 @@ LRESULT CALLBACK HoldWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     }
 }
 
-int RunMessageLoop()
-{
-    MSG message;
-    BOOL got;
-    while ((got = GetMessageW(&message, nullptr, 0, 0)) != 0) {
-        if (got == -1)
-            return Fail(L"GetMessageW failed: " + LastErrorText());
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-    return static_cast<int>(message.wParam);
-}
-
 // hold: a hidden top-level window and its message loop, until the window is
 // closed (WM_CLOSE) or the process is ended. Prints "ready <hwnd>" once the
 // window exists. Being the first program with a window, it brings up the
@@ -41,17 +28,10 @@ int RunHold(const std::vector<std::wstring>& args)
 {
     if (!args.empty())
         return UsageError(L"no arguments expected");
-    WNDCLASSEXW windowClass = {};
-    windowClass.cbSize = sizeof(windowClass);
-    windowClass.lpfnWndProc = HoldWndProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = HOLD_CLASS;
-    if (!RegisterClassExW(&windowClass))
-        return Fail(L"RegisterClassExW failed: " + LastErrorText());
-    HWND window = CreateWindowExW(0, HOLD_CLASS, L"BrimDriver hold", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, 200, 100, nullptr, nullptr, windowClass.hInstance, nullptr);
+    HWND window = CreateDriverWindow(HOLD_CLASS, HoldWndProc, 0, L"BrimDriver hold", WS_OVERLAPPEDWINDOW,
+                                     CW_USEDEFAULT, CW_USEDEFAULT, 200, 100);
     if (window == nullptr)
-        return Fail(L"CreateWindowExW failed: " + LastErrorText());
+        return 1;
     OutLine(L"ready " + WindowText(window));
     return RunMessageLoop();
 }
@@ -156,17 +136,10 @@ int RunTrayIcon(const std::vector<std::wstring>& args)
     Tray.seconds = static_cast<DWORD>(*seconds);
     Tray.failed = false;
 
-    WNDCLASSEXW windowClass = {};
-    windowClass.cbSize = sizeof(windowClass);
-    windowClass.lpfnWndProc = TrayWndProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = TRAY_CLASS;
-    if (!RegisterClassExW(&windowClass))
-        return Fail(L"RegisterClassExW failed: " + LastErrorText());
-    HWND window = CreateWindowExW(0, TRAY_CLASS, L"BrimDriver tray", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, 200, 100, nullptr, nullptr, windowClass.hInstance, nullptr);
+    HWND window = CreateDriverWindow(TRAY_CLASS, TrayWndProc, 0, L"BrimDriver tray", WS_OVERLAPPEDWINDOW,
+                                     CW_USEDEFAULT, CW_USEDEFAULT, 200, 100);
     if (window == nullptr)
-        return Fail(L"CreateWindowExW failed: " + LastErrorText());
+        return 1;
     RunMessageLoop();
     return Tray.failed ? 1 : 0;
 }
