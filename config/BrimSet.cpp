@@ -9,6 +9,7 @@
 #include "CommandLine.h"
 #include "DriveSettings.h"
 #include "Handles.h"
+#include "MessageLoop.h"
 #include "SignalEvents.h"
 #include "resource.h"
 
@@ -142,18 +143,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
     if (!InitInstance(instance))
         return 0;
 
-    HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS));
-    MSG message = {};
-    for (;;) {
-        BOOL got = GetMessageW(&message, nullptr, 0, 0);
-        if (got == 0)
-            break;
-        if (got == -1)
-            return 0;
-        if (!TranslateAcceleratorW(message.hwnd, accelerators, &message)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    }
-    return static_cast<int>(message.wParam);
+    return RunMessageLoop(LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS)));
 }

@@ -9,6 +9,7 @@
 
 #include "DriveSettings.h"
 #include "Handles.h"
+#include "MessageLoop.h"
 #include "Monitor.h"
 #include "MonitorLogic.h"
 #include "Scan.h"
@@ -301,13 +302,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     if (!InitMonitorInstance(instance))
         return 0;
 
-    HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDC_BRIMWATCH));
-    MSG message = {};
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (!TranslateAcceleratorW(message.hwnd, accelerators, &message)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    }
-    return static_cast<int>(message.wParam);
+    return RunMessageLoop(LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDC_BRIMWATCH)));
 }
