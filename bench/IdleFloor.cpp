@@ -9,35 +9,16 @@
 // its scan's work and nothing else.
 #include <windows.h>
 
+#include "BareQueries.h"
+
 namespace {
 
 constexpr UINT_PTR IDT_TICK = 1;
 constexpr UINT TICK_PERIOD = 45000;  // ms, the monitor's scan period
 
-constexpr DWORD ROOTS_LENGTH = 26 * 4 + 1;  // "A:\" and its NUL per letter, one NUL more
-
 const wchar_t FLOOR_CLASS_NAME[] = L"Brimline_IdleFloor_wndClass";
 
 bool QueryDrivesAtTick = false;
-
-void QueryDrives()
-{
-    wchar_t roots[ROOTS_LENGTH] = L"";
-    DWORD length = GetLogicalDriveStringsW(ROOTS_LENGTH, roots);
-    if (length == 0 || length >= ROOTS_LENGTH)
-        return;
-    DWORD mask = GetLogicalDrives();
-    const wchar_t* root = roots;
-    for (int i = 0; i < 26 && *root != L'\0'; ++i) {
-        if ((mask & (1u << i)) == 0)
-            continue;
-        if (GetDriveTypeW(root) == DRIVE_FIXED) {
-            ULARGE_INTEGER freeBytes = {};
-            GetDiskFreeSpaceExW(root, &freeBytes, nullptr, nullptr);
-        }
-        root += lstrlenW(root) + 1;
-    }
-}
 
 LRESULT OnTimer(HWND window, WPARAM timerId)
 {
@@ -45,7 +26,7 @@ LRESULT OnTimer(HWND window, WPARAM timerId)
         return 0;
     KillTimer(window, IDT_TICK);
     if (QueryDrivesAtTick)
-        QueryDrives();
+        BareQueries();
     SetTimer(window, IDT_TICK, TICK_PERIOD, nullptr);
     return 0;
 }

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cwchar>
 
+#include "BareQueries.h"
 #include "DriveSettings.h"
 #include "Monitor.h"
 #include "Scan.h"
@@ -30,38 +31,8 @@ namespace {
 
 constexpr DWORD SETTLE_MS = 400;
 constexpr int WARM_UP_PASSES = 20;
-constexpr DWORD ROOTS_LENGTH = 26 * 4 + 1;  // "A:\" and its NUL per letter, one NUL more
 
 const wchar_t BENCH_CLASS_NAME[] = L"Brimline_ScanBench_wndClass";
-
-volatile ULONGLONG FreeBytesSink = 0;
-
-// The queries a pass cannot do without: the root list, the drive mask, and
-// for each root its type and, for a fixed drive, its free space.
-int BareQueries()
-{
-    wchar_t roots[ROOTS_LENGTH] = L"";
-    DWORD length = GetLogicalDriveStringsW(ROOTS_LENGTH, roots);
-    if (length == 0 || length >= ROOTS_LENGTH)
-        return 0;
-    DWORD mask = GetLogicalDrives();
-    int queried = 0;
-    const wchar_t* root = roots;
-    for (int i = 0; i < 26 && *root != L'\0'; ++i) {
-        if ((mask & (1u << i)) == 0)
-            continue;
-        if (GetDriveTypeW(root) == DRIVE_FIXED) {
-            ULARGE_INTEGER freeBytes = {};
-            ULARGE_INTEGER totalBytes = {};
-            if (GetDiskFreeSpaceExW(root, &freeBytes, &totalBytes, nullptr)) {
-                FreeBytesSink = FreeBytesSink + freeBytes.QuadPart;
-                ++queried;
-            }
-        }
-        root += lstrlenW(root) + 1;
-    }
-    return queried;
-}
 
 double ThreadCpuMs()
 {
