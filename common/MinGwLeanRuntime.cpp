@@ -61,4 +61,52 @@ void __throw_out_of_range_fmt(const char*, ...)
     std::abort();
 }
 
+// The rest of the library's throw helpers live in the same object as those
+// above: were any of them needed, the linker would fetch that object and
+// find every helper defined twice. They end the process the same way.
+void __throw_bad_exception()
+{
+    std::abort();
+}
+
+void __throw_bad_cast()
+{
+    std::abort();
+}
+
+void __throw_bad_typeid()
+{
+    std::abort();
+}
+
+void __throw_domain_error(const char*)
+{
+    std::abort();
+}
+
+void __throw_invalid_argument(const char*)
+{
+    std::abort();
+}
+
+void __throw_runtime_error(const char*)
+{
+    std::abort();
+}
+
+void __throw_range_error(const char*)
+{
+    std::abort();
+}
+
+void __throw_overflow_error(const char*)
+{
+    std::abort();
+}
+
+void __throw_underflow_error(const char*)
+{
+    std::abort();
+}
+
 }  // namespace std

@@ -79,7 +79,7 @@ HWND CreateDriverWindow(const wchar_t* className, WNDPROC procedure, DWORD exSty
     return window;
 }
 
-int RunMessageLoop()
+int RunDriverMessageLoop()
 {
     MSG message;
     BOOL got;

@@ -48,7 +48,7 @@ HWND CreateDriverWindow(const wchar_t* className, WNDPROC procedure, DWORD exSty
 
 // Runs the thread's message loop until WM_QUIT: its exit code, or 1 after a
 // failed GetMessageW.
-int RunMessageLoop();
+int RunDriverMessageLoop();
 
 // The text of a Windows error code, without the trailing line break.
 std::wstring ErrorText(DWORD error);

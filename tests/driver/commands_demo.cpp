@@ -131,7 +131,7 @@ int RunDemo(const std::vector<std::wstring>& args)
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);
     OutLine(L"ready " + WindowText(window));
-    return RunMessageLoop();
+    return RunDriverMessageLoop();
 }
 
 const CommandRegistrar demoCommand{L"demo", L"", RunDemo};

@@ -56,7 +56,7 @@ int RunTrayStandIn(const std::vector<std::wstring>& args)
         return 1;
     SetTimer(window, IDT_STAND_IN_END, static_cast<UINT>(*seconds * 1000), nullptr);
     OutLine(L"ready " + WindowText(window));
-    RunMessageLoop();
+    RunDriverMessageLoop();
     return 0;
 }
 

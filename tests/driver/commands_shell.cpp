@@ -33,7 +33,7 @@ int RunHold(const std::vector<std::wstring>& args)
     if (window == nullptr)
         return 1;
     OutLine(L"ready " + WindowText(window));
-    return RunMessageLoop();
+    return RunDriverMessageLoop();
 }
 
 struct TrayRun {
@@ -140,7 +140,7 @@ int RunTrayIcon(const std::vector<std::wstring>& args)
                                      CW_USEDEFAULT, CW_USEDEFAULT, 200, 100);
     if (window == nullptr)
         return 1;
-    RunMessageLoop();
+    RunDriverMessageLoop();
     return Tray.failed ? 1 : 0;
 }
 
