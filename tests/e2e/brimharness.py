@@ -898,7 +898,13 @@ class WineEnv:
     def driver(self, *args, timeout=30):
         """Runs BrimDriver.exe with args in this prefix and desktop: returns
         (exit code, stdout). The stderr text is kept in self.last_stderr."""
-        result = self.wine(self.driver_exe or program("BrimDriver.exe"), *args, timeout=timeout)
+        driver = self.driver_exe or program("BrimDriver.exe")
+        result = self.wine(driver, *args, timeout=timeout)
+        if result.returncode != 0 and not result.stdout and not result.stderr:
+            # Every failure of the driver's own says why on stderr: a silent
+            # one means Wine did not get it as far as its command (seen once
+            # in a long parallel run). One more try tells the two apart.
+            result = self.wine(driver, *args, timeout=timeout)
         self.last_stderr = result.stderr
         return result.returncode, result.stdout
 
