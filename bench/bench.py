@@ -365,7 +365,7 @@ def machine_lines():
             if line.startswith("model name"):
                 cpu = line.split(":", 1)[1].strip()
                 break
-    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+    wine = subprocess.run([harness.WINE64_LOADER, "--version"], capture_output=True, text=True).stdout.strip()
     uname = platform.uname()
     return ["- Date: %s" % datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC"),
             "- Machine: %s %s %s, %d CPUs (%s), load average at start %s" % (
