@@ -15,10 +15,13 @@ std::vector<DriverCommand>& CommandTable()
 
 std::wstring CurrentCommand;
 
-void WriteHandle(DWORD which, const std::wstring& text)
+// While `serve` runs a command, what it prints is kept here and goes back
+// to the caller in one reply line.
+std::wstring* CapturedOut = nullptr;
+std::wstring* CapturedErr = nullptr;
+
+void WriteBytes(HANDLE handle, const std::string& bytes)
 {
-    std::string bytes = WideToUtf8(text);
-    HANDLE handle = GetStdHandle(which);
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
         return;
     size_t offset = 0;
@@ -31,15 +34,111 @@ void WriteHandle(DWORD which, const std::wstring& text)
     }
 }
 
+void WriteHandle(DWORD which, const std::wstring& text)
+{
+    std::wstring* captured = which == STD_OUTPUT_HANDLE ? CapturedOut : CapturedErr;
+    if (captured != nullptr) {
+        *captured += text;
+        return;
+    }
+    WriteBytes(GetStdHandle(which), WideToUtf8(text));
+}
+
 int PrintUsage()
 {
     OutLine(L"usage: BrimDriver <command> [arguments]");
+    OutLine(L"       BrimDriver serve   (commands from standard input, see RunServe)");
     for (const DriverCommand& command : RegisteredCommands())
         OutLine(std::wstring(L"  ") + command.name + L" " + command.usage);
     return 0;
 }
 
+int RunNamedCommand(const std::wstring& name, const std::vector<std::wstring>& args)
+{
+    CurrentCommand = name;
+    for (const DriverCommand& command : RegisteredCommands()) {
+        if (CurrentCommand == command.name)
+            return command.run(args);
+    }
+    ErrLine(L"unknown command: " + CurrentCommand + L" (BrimDriver help lists the commands)");
+    return 2;
+}
+
+std::wstring Unescape(const std::wstring& text)
+{
+    std::wstring out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != L'\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        switch (text[++i]) {
+        case L't': out += L'\t'; break;
+        case L'r': out += L'\r'; break;
+        case L'n': out += L'\n'; break;
+        default: out += text[i]; break;
+        }
+    }
+    return out;
+}
+
+// Reads one line (without its "\n") from the handle; false at the end of
+// the input. Byte by byte: the caller writes one request and waits for its
+// reply, so there is never more to read ahead.
+bool ReadRequestLine(HANDLE input, std::string& line)
+{
+    line.clear();
+    for (;;) {
+        char c;
+        DWORD read = 0;
+        if (!ReadFile(input, &c, 1, &read, nullptr) || read == 0)
+            return !line.empty();
+        if (c == '\n')
+            return true;
+        if (c != '\r')
+            line += c;
+    }
+}
+
+// `serve`: runs commands read from standard input, one per line, for as
+// long as the input lasts, so that a test pays for one Wine process start
+// instead of one per command. A request is the command and its arguments,
+// each escaped as Escape() does and separated by tabs; the reply is one
+// line: the exit code, the escaped output and the escaped error text,
+// separated by tabs. Commands that run a window of their own until it
+// closes (hold, trayicon, tray-standin, demo) belong in a process of their
+// own, not here.
+int RunServe()
+{
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    std::string line;
+    while (ReadRequestLine(input, line)) {
+        std::vector<std::wstring> fields;
+        std::wstring request = Utf8ToWide(line);
+        size_t start = 0;
+        for (;;) {
+            size_t tab = request.find(L'\t', start);
+            fields.push_back(Unescape(request.substr(start, tab == std::wstring::npos ? tab : tab - start)));
+            if (tab == std::wstring::npos)
+                break;
+            start = tab + 1;
+        }
+        std::wstring out, err;
+        CapturedOut = &out;
+        CapturedErr = &err;
+        int code = fields[0].empty() ? UsageError(L"empty request")
+                                     : RunNamedCommand(fields[0], std::vector<std::wstring>(fields.begin() + 1, fields.end()));
+        CapturedOut = nullptr;
+        CapturedErr = nullptr;
+        WriteBytes(output, WideToUtf8(Decimal(code) + L"\t" + Escape(out) + L"\t" + Escape(err) + L"\n"));
+    }
+    return 0;
+}
+
 }  // namespace
+
 
 CommandRegistrar::CommandRegistrar(const wchar_t* name, const wchar_t* usage, CommandFunction run)
 {
@@ -297,12 +396,7 @@ int wmain(int argc, wchar_t** argv)
     if (wcscmp(argv[1], L"help") == 0 || wcscmp(argv[1], L"--help") == 0)
         return PrintUsage();
 
-    CurrentCommand = argv[1];
-    std::vector<std::wstring> args(argv + 2, argv + argc);
-    for (const DriverCommand& command : RegisteredCommands()) {
-        if (CurrentCommand == command.name)
-            return command.run(args);
-    }
-    ErrLine(L"unknown command: " + CurrentCommand + L" (BrimDriver help lists the commands)");
-    return 2;
+    if (wcscmp(argv[1], L"serve") == 0)
+        return RunServe();
+    return RunNamedCommand(argv[1], std::vector<std::wstring>(argv + 2, argv + argc));
 }

@@ -117,7 +117,14 @@ _PROGRAM_DIRS = {
 _DLL_OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
 _TRAY_DEBUG = "-all,trace+systray,trace+tooltips"
 _TEMPLATE_STAMP = ".brim-template"
-WINE32_LOADER = "/usr/lib/wine/wine"  # Debian's wine32 package
+# Debian's loaders, named by bitness: its plain `wine` and `wineboot` pick
+# the 32-bit loader whenever wine32 is installed, even on a kernel that
+# cannot run it, so nothing here calls them. BRIM_WINE32_LOADER points at
+# another 32-bit loader (as scripts/wine.sh does), for instance one that
+# fails the way the 32-bit loader fails on such a kernel.
+WINE64_LOADER = "/usr/lib/wine/wine64"
+WINE32_LOADER = os.environ.get("BRIM_WINE32_LOADER") or "/usr/lib/wine/wine"
+WINESERVER = "/usr/lib/wine/wineserver"
 
 
 def program(name):
@@ -169,23 +176,36 @@ def driver_of_bits(bits):
     return None
 
 
-_WINE_LOADERS = {32: "/usr/lib/wine/wine", 64: "/usr/lib/wine/wine64"}  # Debian's wine32 / wine64
-
-
 def wine_loader(host_path=None):
     """The Wine loader for a program: the one of its own bitness, for each
     loader hands a program of the other bitness to start.exe, which cannot
-    reach a host path once z: is gone. Debian's plain `wine` is the 32-bit
-    loader when wine32 is installed; it stays the choice for built-in
-    programs (reg, cmd, msiexec) and anything not a readable PE file."""
+    reach a host path once z: is gone. Built-in programs (reg, cmd,
+    msiexec) and anything not a readable PE file run 64-bit."""
     if host_path is not None:
+        with contextlib.suppress(OSError, ValueError, struct.error):
+            if pe_bits(host_path) == 32:
+                return WINE32_LOADER
+    return WINE64_LOADER
+
+
+_wine32_problem_cache = []
+
+
+def wine32_problem():
+    """Why 32-bit Windows programs cannot run here, or None when the 32-bit
+    loader starts."""
+    if not _wine32_problem_cache:
+        problem = None
         try:
-            loader = _WINE_LOADERS[pe_bits(host_path)]
-        except (OSError, ValueError, struct.error):
-            return "wine"
-        if os.access(loader, os.X_OK):
-            return loader
-    return "wine"
+            result = subprocess.run([WINE32_LOADER, "--version"], capture_output=True, text=True, timeout=60)
+            if result.returncode != 0:
+                last = (result.stderr or result.stdout).strip().splitlines()
+                problem = "the 32-bit Wine loader %s fails (exit %d): %s" % (
+                    WINE32_LOADER, result.returncode, last[-1] if last else "")
+        except OSError as error:
+            problem = "the 32-bit Wine loader %s cannot start: %s" % (WINE32_LOADER, error.strerror)
+        _wine32_problem_cache.append(problem)
+    return _wine32_problem_cache[0]
 
 
 def _skip_or_fail(testcase, reason):
@@ -208,8 +228,12 @@ def require_display_tools(testcase):
 
 
 def require_wine(testcase):
-    if shutil.which("wine") is None or shutil.which("wineserver") is None:
-        _skip_or_fail(testcase, "needs wine and wineserver")
+    """Skips (fails under CI=true) without 64-bit Wine, or without a working
+    32-bit loader when the programs under test are 32-bit."""
+    if not (os.access(WINE64_LOADER, os.X_OK) and os.access(WINESERVER, os.X_OK)):
+        _skip_or_fail(testcase, "needs 64-bit Wine (%s and %s)" % (WINE64_LOADER, WINESERVER))
+    if program("BrimWatch.exe").is_file() and build_bits() == 32 and wine32_problem():
+        _skip_or_fail(testcase, "the programs under test are 32-bit and " + wine32_problem())
 
 
 def require_programs(testcase, *names):
@@ -383,10 +407,11 @@ def _unmount(point, attempts=25):
 
 def _base_environment():
     env = dict(os.environ)
-    for name in ("WINEPREFIX", "WINEDEBUG", "WINEARCH", "WINEDLLOVERRIDES", "WINEPATH", "WINESERVER",
+    for name in ("WINEPREFIX", "WINEDEBUG", "WINEARCH", "WINEDLLOVERRIDES", "WINEPATH", "WINESERVER", "WINELOADER",
                  "DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY"):
         env.pop(name, None)
     env["WINEARCH"] = "win64"
+    env["WINELOADER"] = WINE64_LOADER
     env["WINEDEBUG"] = "-all"
     env["WINEDLLOVERRIDES"] = _DLL_OVERRIDES
     return env
@@ -399,8 +424,8 @@ def _wine_version():
     """Wine's version, and whether its 32-bit half is installed: a prefix
     made without it cannot run 32-bit programs."""
     if not _wine_version_cache:
-        result = subprocess.run(["wine", "--version"], capture_output=True, text=True, timeout=60)
-        wow64 = " +wine32" if os.path.exists(WINE32_LOADER) else ""
+        result = subprocess.run([WINE64_LOADER, "--version"], capture_output=True, text=True, timeout=60)
+        wow64 = "" if wine32_problem() else " +wine32"
         _wine_version_cache.append(result.stdout.strip() + wow64)
     return _wine_version_cache[0]
 
@@ -421,18 +446,18 @@ def _create_template():
     env = _base_environment()
     env["WINEPREFIX"] = str(work)
     started = time.monotonic()
-    subprocess.run(["wineboot", "-i"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+    subprocess.run([WINE64_LOADER, "wineboot.exe", "-i"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL, timeout=600, check=True, cwd=str(BUILD_DIR))
     # The default desktop is a virtual one: programs under Xvfb then share one
     # desktop with a taskbar and a notification area.
     for key, name, data in ((r"HKCU\Software\Wine\Explorer", "Desktop", "Default"),
                             (r"HKCU\Software\Wine\Explorer\Desktops", "Default", "1024x768")):
-        subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", data, "/f", "/reg:64"],
+        subprocess.run([WINE64_LOADER, "reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", data, "/f", "/reg:64"],
                        env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                        timeout=120, check=True, cwd=str(BUILD_DIR))
     # The registry reaches the disk when the wineserver ends.
-    subprocess.run(["wineserver", "-k"], env=env, timeout=60, stderr=subprocess.DEVNULL)
-    subprocess.run(["wineserver", "-w"], env=env, timeout=60, stderr=subprocess.DEVNULL)
+    subprocess.run([WINESERVER, "-k"], env=env, timeout=60, stderr=subprocess.DEVNULL)
+    subprocess.run([WINESERVER, "-w"], env=env, timeout=60, stderr=subprocess.DEVNULL)
     for folder in _server_dirs(work):
         shutil.rmtree(folder, ignore_errors=True)
     (work / _TEMPLATE_STAMP).write_text(_wine_version())
@@ -514,9 +539,9 @@ def _clean_env_root(root):
         env = _base_environment()
         env["WINEPREFIX"] = str(prefix)
         with contextlib.suppress(Exception):
-            subprocess.run(["wineserver", "-k"], env=env, timeout=20, stdout=subprocess.DEVNULL,
+            subprocess.run([WINESERVER, "-k"], env=env, timeout=20, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL)
-            subprocess.run(["wineserver", "-w"], env=env, timeout=20, stdout=subprocess.DEVNULL,
+            subprocess.run([WINESERVER, "-w"], env=env, timeout=20, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL)
     for folder in server_dirs:
         shutil.rmtree(folder, ignore_errors=True)
@@ -561,6 +586,7 @@ class WineEnv:
         self._xvfb = None
         self._hold = None
         self._procs = []
+        self._driver_servers = {}
         self._drive_dirs = {}
         self._server_dirs = []
         self._overlay = False
@@ -701,13 +727,13 @@ class WineEnv:
         self.env["DISPLAY"] = self.display
 
     def _start_wine(self):
-        subprocess.run(["wineserver", "-p"], env=self.env, timeout=60, check=True, stdin=subprocess.DEVNULL,
+        subprocess.run([WINESERVER, "-p"], env=self.env, timeout=60, check=True, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if self.display:
             self._start_desktop()
         else:
             # Start Wine's own services now, with no pipes of ours to inherit.
-            subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env, timeout=120, cwd=str(self._cwd()),
+            subprocess.run([WINE64_LOADER, "cmd", "/c", "exit"], env=self.env, timeout=120, cwd=str(self._cwd()),
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def _start_desktop(self):
@@ -740,6 +766,7 @@ class WineEnv:
         running = [p for p in self._procs if p.poll() is None]
         if running:
             raise RuntimeError("programs are still running: %s" % [p.args for p in running])
+        self._stop_driver_servers()
         self._kill_wineserver()
         if self._hold is not None:
             with contextlib.suppress(subprocess.TimeoutExpired):
@@ -751,10 +778,10 @@ class WineEnv:
         if self.env is None:
             return
         with contextlib.suppress(Exception):
-            subprocess.run(["wineserver", "-k"], env=self.env, timeout=30, stdin=subprocess.DEVNULL,
+            subprocess.run([WINESERVER, "-k"], env=self.env, timeout=30, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         with contextlib.suppress(Exception):
-            subprocess.run(["wineserver", "-w"], env=self.env, timeout=30, stdin=subprocess.DEVNULL,
+            subprocess.run([WINESERVER, "-w"], env=self.env, timeout=30, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def close(self):
@@ -771,6 +798,7 @@ class WineEnv:
             if proc.poll() is None:
                 with contextlib.suppress(ProcessLookupError):
                     proc.terminate()
+        self._stop_driver_servers()
         self._kill_wineserver()
         for folder in self._server_dirs:
             shutil.rmtree(folder, ignore_errors=True)
@@ -837,15 +865,12 @@ class WineEnv:
 
     def _loader(self, exe):
         """wine_loader() for a host path or a Windows path in this prefix."""
-        if exe is None:
-            return "wine"
-        text = str(exe)
+        text = str(exe) if exe is not None else ""
         if re.match(r"^[A-Za-z]:\\", text):
-            try:
+            with contextlib.suppress(OSError, ValueError):
                 return wine_loader(self.to_host(text))
-            except (OSError, ValueError):
-                return "wine"
-        return wine_loader(text) if os.path.isabs(text) else "wine"
+            return WINE64_LOADER
+        return wine_loader(text) if os.path.isabs(text) else WINE64_LOADER
 
     def _log_path(self, log):
         path = Path(log)
@@ -895,22 +920,30 @@ class WineEnv:
         8 bits of the Windows exit code); TimeoutExpired if it runs on."""
         return popen.wait(timeout)
 
-    def driver(self, *args, timeout=30):
-        """Runs BrimDriver.exe with args in this prefix and desktop: returns
-        (exit code, stdout). The stderr text is kept in self.last_stderr."""
-        driver = self.driver_exe or program("BrimDriver.exe")
-        result = self.wine(driver, *args, timeout=timeout)
-        if result.returncode != 0 and not result.stdout and not result.stderr:
-            # Every failure of the driver's own says why on stderr: a silent
-            # one means Wine did not get it as far as its command (seen once
-            # in a long parallel run). One more try tells the two apart.
-            result = self.wine(driver, *args, timeout=timeout)
-        self.last_stderr = result.stderr
-        return result.returncode, result.stdout
+    def driver(self, *args, timeout=30, exe=None):
+        """Runs a BrimDriver.exe command with args in this prefix and desktop:
+        returns (exit code, stdout). The stderr text is kept in
+        self.last_stderr. Commands go to one long-lived `BrimDriver serve`
+        per driver program (exe, else self.driver_exe, else this build's),
+        started at its first command."""
+        driver = str(exe or self.driver_exe or program("BrimDriver.exe"))
+        server = self._driver_servers.get(driver)
+        if server is None or not server.alive():
+            server = _DriverServer(self._loader(driver), driver, self._env_for("-all"), self._cwd(),
+                                   self.logs_dir / "driver-serve.log")
+            self._driver_servers[driver] = server
+        code, out, err = server.call(args, timeout)
+        self.last_stderr = err
+        return code, out
 
-    def driver_ok(self, *args, timeout=30):
+    def _stop_driver_servers(self):
+        for server in self._driver_servers.values():
+            server.stop()
+        self._driver_servers.clear()
+
+    def driver_ok(self, *args, timeout=30, exe=None):
         """As driver(), but raises AssertionError on a non-zero exit; returns stdout."""
-        code, out = self.driver(*args, timeout=timeout)
+        code, out = self.driver(*args, timeout=timeout, exe=exe)
         if code != 0:
             raise AssertionError("BrimDriver %s: exit %d: %s%s" % (" ".join(map(str, args)), code, out,
                                                                    self.last_stderr))
@@ -919,9 +952,16 @@ class WineEnv:
     # -- windows (thin wrappers over the driver) ------------------------
 
     def find_window(self, class_name="*", title="*", timeout=10.0):
-        """The handle (int) of the first matching top-level window, or None."""
+        """The handle (int) of the first matching top-level window, or None.
+        A window is found as soon as it exists, before its creator has
+        made its controls (a dialog's come after the window itself): the
+        handle is returned once the window's thread answers a message."""
         code, out = self.driver("find", class_name, title, str(int(timeout * 1000)), timeout=timeout + 30)
-        return int(out.split()[0], 16) if code == 0 and out.strip() else None
+        if code != 0 or not out.strip():
+            return None
+        hwnd = int(out.split()[0], 16)
+        self.driver("ping", _hwnd(hwnd), "10000", timeout=40)
+        return hwnd
 
     def windows(self, pid=None):
         """Top-level windows: dicts with hwnd, pid, visible, class, title."""
@@ -1035,70 +1075,27 @@ class WineEnv:
     # -- registry ---------------------------------------------------------
 
     def reg_add(self, key, name, type, data, view=32):
-        """Writes one value with reg.exe in the given view (32 or 64). data:
-        int for REG_DWORD / REG_QWORD, bytes for REG_BINARY, str (or a list
-        of str for REG_MULTI_SZ) otherwise. name None writes the default value."""
-        args = ["reg", "add", key]
-        args += ["/ve"] if name is None else ["/v", name]
-        args += ["/t", type]
-        if type == "REG_BINARY":
-            args += ["/d", bytes(data).hex()]
-        elif type == "REG_DWORD":
-            args += ["/d", str(int(data) & 0xFFFFFFFF)]
-        elif type == "REG_QWORD":
-            args += ["/d", "0x%x" % (int(data) & 0xFFFFFFFFFFFFFFFF)]
-        elif type == "REG_MULTI_SZ":
-            args += ["/d", "\\0".join(data) if isinstance(data, (list, tuple)) else data]
-        else:
-            args += ["/d", str(data)]
-        args += ["/f", _view(view)]
-        result = self.wine(*args)
-        if result.returncode != 0:
-            raise RuntimeError("reg add %s %s failed: %s%s" % (key, name, result.stdout, result.stderr))
+        """Writes one value in the given view (32 or 64), through the driver.
+        data: int for REG_DWORD / REG_QWORD, bytes for REG_BINARY, str (or a
+        list of str for REG_MULTI_SZ) otherwise. name None writes the
+        default value."""
+        hive, subkey = _split_key(key)
+        code, out = self.driver("regraw", hive, str(view), subkey, name or "", str(_REG_TYPES[type]),
+                                _reg_bytes(type, data).hex() or "-")
+        if code != 0:
+            raise RuntimeError("writing %s %s failed: %s%s" % (key, name, out, self.last_stderr))
 
     def reg_query(self, key, name, view=32):
         """(type name, value) of one value, or None when the key or value is
         missing. Values: bytes for REG_BINARY, int for REG_DWORD / REG_QWORD,
         str for string types (REG_MULTI_SZ: list of str). name None reads the
         default value."""
-        args = ["reg", "query", key] + (["/ve"] if name is None else ["/v", name]) + [_view(view)]
-        result = self.wine(*args)
-        if result.returncode != 0:
+        hive, subkey = _split_key(key)
+        code, out = self.driver("regget", hive, str(view), subkey, name or "")
+        if code != 0:
             return None
-        wanted = "(Default)" if name is None else name
-        for line in result.stdout.replace("\r\n", "\n").split("\n"):
-            # "    <name>    <REG_TYPE>    <data>"; empty data leaves "    " at the end.
-            match = re.match(r"^    (.*?)    (REG_[A-Z_]+)    ?(.*)$", line)
-            if not match or match.group(1).lower() != wanted.lower():
-                continue
-            type_name, text = match.group(2), match.group(3)
-            if type_name == "REG_BINARY":
-                return type_name, bytes.fromhex(text.strip())
-            if type_name == "REG_DWORD":
-                return type_name, int(text.strip(), 16)
-            # reg.exe prints REG_QWORD data as "(null)" and strings in the
-            # console code page: read those exactly from an export instead.
-            if type_name == "REG_QWORD" or not text.isascii() or "?" in text or \
-                    type_name in ("REG_MULTI_SZ", "REG_EXPAND_SZ"):
-                exported = self._reg_export_value(key, wanted, view)
-                if exported is not None:
-                    return exported
-            if type_name == "REG_MULTI_SZ":
-                return type_name, text.split("\\0") if text else []
-            return type_name, text
-        return None
-
-    def _reg_export_value(self, key, name, view):
-        self._serial += 1
-        folder = self.prefix / "drive_c" / "brim-harness"
-        folder.mkdir(exist_ok=True)
-        host = folder / ("export%d.reg" % self._serial)
-        result = self.wine("reg", "export", key, self.to_windows(host), _view(view), "/y")
-        if result.returncode != 0 or not host.exists():
-            return None
-        text = host.read_bytes().decode("utf-16", "replace")
-        host.unlink()
-        return _parse_reg_export_value(text, key, name)
+        number, hex_data = out.strip("\n").split("\t")
+        return _reg_value(int(number), bytes.fromhex(hex_data))
 
     def reg_delete_value(self, key, name, view=32):
         """Deletes one value; True if reg.exe reported success."""
@@ -1278,6 +1275,65 @@ class WineEnv:
         self.env["WINEPATH"] = windows + (";" + current if current else "")
 
 
+class _DriverServer:
+    """One `BrimDriver serve` process: a request line in, a reply line out
+    (see RunServe in tests/driver/Driver.cpp)."""
+
+    def __init__(self, loader, driver, env, cwd, log_path):
+        self._log_path = log_path
+        with open(log_path, "ab") as log:
+            self._proc = subprocess.Popen([loader, driver, "serve"], env=env, cwd=str(cwd), stdin=subprocess.PIPE,
+                                          stdout=subprocess.PIPE, stderr=log, preexec_fn=_set_parent_death_signal)
+        self._pending = b""
+
+    def alive(self):
+        return self._proc.poll() is None
+
+    def call(self, args, timeout):
+        request = "\t".join(_escape(str(a)) for a in args) + "\n"
+        try:
+            self._proc.stdin.write(request.encode("utf-8"))
+            self._proc.stdin.flush()
+        except (BrokenPipeError, OSError):
+            return self._died()
+        deadline = time.monotonic() + timeout
+        fd = self._proc.stdout.fileno()
+        while b"\n" not in self._pending:
+            remaining = deadline - time.monotonic()
+            if remaining <= 0 or not select.select([fd], [], [], remaining)[0]:
+                self.stop()
+                raise subprocess.TimeoutExpired(["BrimDriver"] + [str(a) for a in args], timeout)
+            chunk = os.read(fd, 65536)
+            if not chunk:
+                return self._died()
+            self._pending += chunk
+        line, self._pending = self._pending.split(b"\n", 1)
+        code, out, err = line.decode("utf-8", "replace").split("\t")
+        return int(code), unescape(out), unescape(err)
+
+    def _died(self):
+        code = self._proc.wait()
+        return code if code else 1, "", "BrimDriver serve ended (exit %d); see %s" % (code, self._log_path)
+
+    def stop(self):
+        if self._proc.poll() is None:
+            with contextlib.suppress(OSError):
+                self._proc.stdin.close()
+            try:
+                self._proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self._proc.kill()
+                self._proc.wait(5)
+        for pipe in (self._proc.stdin, self._proc.stdout):
+            with contextlib.suppress(OSError):
+                pipe.close()
+
+
+def _escape(text):
+    """The driver's escaping (see unescape)."""
+    return text.replace("\\", "\\\\").replace("\t", "\\t").replace("\r", "\\r").replace("\n", "\\n")
+
+
 def _test_failed(testcase):
     # While cleanups run, unittest's result object already holds the
     # failures and errors of the test method (and of its subtests).
@@ -1314,54 +1370,49 @@ def _letter(letter):
     return letter
 
 
-def _parse_reg_export_value(text, key, name):
-    """One value from reg.exe's export (REGEDIT5 text) of a key."""
-    lines = text.replace("\r\n", "\n").split("\n")
-    # Continuation lines end with a backslash.
-    joined = []
-    for line in lines:
-        if joined and joined[-1].endswith("\\") and not joined[-1].endswith('\\\\"'):
-            joined[-1] = joined[-1][:-1] + line.strip()
-        else:
-            joined.append(line)
-    section = None
-    wanted_key = key.lower().replace("hklm\\", "hkey_local_machine\\").replace("hkcu\\", "hkey_current_user\\")
-    for line in joined:
-        if line.startswith("["):
-            section = line.strip("[]").lower()
-            continue
-        if section != wanted_key:
-            continue
-        if name == "(Default)" and line.startswith("@="):
-            value_text = line[2:]
-        else:
-            match = re.match(r'^"((?:[^"\\]|\\.)*)"=(.*)$', line)
-            if not match or match.group(1).replace('\\"', '"').replace("\\\\", "\\").lower() != name.lower():
-                continue
-            value_text = match.group(2)
-        if value_text.startswith('"'):
-            return "REG_SZ", value_text[1:-1].replace('\\"', '"').replace("\\\\", "\\")
-        if value_text.startswith("dword:"):
-            return "REG_DWORD", int(value_text[6:], 16)
-        match = re.match(r"^hex(?:\(([0-9a-f]+)\))?:(.*)$", value_text)
-        if match:
-            kind = int(match.group(1) or "3", 16)
-            data = bytes(int(b, 16) for b in match.group(2).split(",") if b.strip())
-            if kind == 3:
-                return "REG_BINARY", data
-            if kind == 11:
-                return "REG_QWORD", int.from_bytes(data, "little")
-            if kind == 4:
-                return "REG_DWORD", int.from_bytes(data, "little")
-            decoded = data.decode("utf-16-le", "replace")
-            if kind == 7:
-                return "REG_MULTI_SZ", [s for s in decoded.rstrip("\0").split("\0")] if decoded.strip("\0") else []
-            if kind == 2:
-                return "REG_EXPAND_SZ", decoded.rstrip("\0")
-            if kind == 1:
-                return "REG_SZ", decoded.rstrip("\0")
-            return "hex(%x)" % kind, data
-    return None
+_REG_TYPES = {"REG_SZ": 1, "REG_EXPAND_SZ": 2, "REG_BINARY": 3, "REG_DWORD": 4, "REG_MULTI_SZ": 7, "REG_QWORD": 11}
+_REG_HIVES = {"hklm": "HKLM", "hkey_local_machine": "HKLM", "hkcu": "HKCU", "hkey_current_user": "HKCU"}
+
+
+def _split_key(key):
+    """("HKLM" | "HKCU", subkey) of a key written as reg.exe takes it. HKCR
+    is HKLM\\Software\\Classes, where reg.exe writes what it is given for it."""
+    hive, _, subkey = str(key).partition("\\")
+    if hive.lower() in ("hkcr", "hkey_classes_root"):
+        return "HKLM", "Software\\Classes" + ("\\" + subkey if subkey else "")
+    if hive.lower() not in _REG_HIVES:
+        raise ValueError("not a key under HKLM, HKCU or HKCR: %r" % key)
+    return _REG_HIVES[hive.lower()], subkey
+
+
+def _reg_bytes(type_name, data):
+    """The bytes of a value as the registry stores them."""
+    if type_name == "REG_BINARY":
+        return bytes(data)
+    if type_name == "REG_DWORD":
+        return (int(data) & 0xFFFFFFFF).to_bytes(4, "little")
+    if type_name == "REG_QWORD":
+        return (int(data) & 0xFFFFFFFFFFFFFFFF).to_bytes(8, "little")
+    if type_name == "REG_MULTI_SZ":
+        items = list(data) if isinstance(data, (list, tuple)) else str(data).split("\\0")
+        return "".join(item + "\0" for item in items).encode("utf-16-le") + b"\0\0"
+    if type_name in ("REG_SZ", "REG_EXPAND_SZ"):
+        return (str(data) + "\0").encode("utf-16-le")
+    raise ValueError("unknown value type %r" % type_name)
+
+
+def _reg_value(number, data):
+    """(type name, value) of stored bytes; see WineEnv.reg_query."""
+    names = {value: name for name, value in _REG_TYPES.items()}
+    name = names.get(number, "type %d" % number)
+    if name == "REG_DWORD" and len(data) == 4 or name == "REG_QWORD" and len(data) == 8:
+        return name, int.from_bytes(data, "little")
+    if name in ("REG_SZ", "REG_EXPAND_SZ", "REG_MULTI_SZ"):
+        text = data[:len(data) // 2 * 2].decode("utf-16-le", "replace")
+        if name != "REG_MULTI_SZ":
+            return name, text.split("\0", 1)[0]
+        return name, [item for item in text.split("\0") if item] if text.strip("\0") else []
+    return name, data
 
 
 def _close_open_envs():

@@ -53,21 +53,15 @@ class ParsingTest(unittest.TestCase):
         with self.assertRaises(ValueError):
             h.build_drive_settings({"1": (1, 1)})
 
-    def test_reg_export(self):
-        text = ("Windows Registry Editor Version 5.00\r\n\r\n"
-                "[HKEY_LOCAL_MACHINE\\Software\\Velloran\\BrimSet]\r\n"
-                "@=\"def\"\r\n\"B1\"=hex:01,02,ab,\\\r\n  ff\r\n\"Q\"=hex(b):f0,de,bc,9a,78,56,34,12\r\n"
-                "\"S\"=\"a \\\"q\\\" \\\\\"\r\n\"M\"=hex(7):78,00,00,00,79,00,00,00,00,00\r\n\r\n"
-                "[HKEY_LOCAL_MACHINE\\Software\\Velloran\\BrimSet\\Sub]\r\n\"B1\"=dword:00000005\r\n")
-        key = r"HKLM\Software\Velloran\BrimSet"
-        parse = h._parse_reg_export_value
-        self.assertEqual(parse(text, key, "B1"), ("REG_BINARY", bytes([1, 2, 0xAB, 0xFF])))
-        self.assertEqual(parse(text, key, "q"), ("REG_QWORD", 0x123456789ABCDEF0))
-        self.assertEqual(parse(text, key, "S"), ("REG_SZ", 'a "q" \\'))
-        self.assertEqual(parse(text, key, "M"), ("REG_MULTI_SZ", ["x", "y"]))
-        self.assertEqual(parse(text, key, "(Default)"), ("REG_SZ", "def"))
-        self.assertEqual(parse(text, key + "\\Sub", "B1"), ("REG_DWORD", 5))
-        self.assertIsNone(parse(text, key, "Missing"))
+    def test_registry_values_as_stored(self):
+        for kind, data, stored in [("REG_DWORD", -1, b"\xff\xff\xff\xff"), ("REG_QWORD", 1, bytes([1]) + bytes(7)),
+                                   ("REG_SZ", "\u00e9", "\u00e9\0".encode("utf-16-le")),
+                                   ("REG_MULTI_SZ", ["x", "y"], "x\0y\0\0".encode("utf-16-le")),
+                                   ("REG_MULTI_SZ", [], b"\0\0"), ("REG_BINARY", b"\x01", b"\x01")]:
+            self.assertEqual(h._reg_bytes(kind, data), stored, kind)
+            self.assertEqual(h._reg_value(h._REG_TYPES[kind], stored)[0], kind)
+        self.assertEqual(h._split_key(r"hkcu\Software\X"), ("HKCU", r"Software\X"))
+        self.assertEqual(h._reg_value(4, b"\x01\x02"), ("REG_DWORD", b"\x01\x02"))  # a DWORD of the wrong size
 
 
 class DriveTest(unittest.TestCase):
