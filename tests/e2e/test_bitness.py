@@ -14,9 +14,8 @@ import unittest
 
 from brimharness import (BUILD_DIR, OTHER_BUILD_DIR, MiB, WineEnv, build_bits, build_drive_settings, in_ci,
                          parse_drive_settings, pe_bits, wait_for)
-from test_config_dialog import IDC_CLOSE, SETTINGS_KEY, TITLE, ConfigTestCase, fifteen_percent
+from brimcases import ConfigTestCase, IDC_CLOSE, MONITOR_CLASS, SETTINGS_KEY, TITLE, fifteen_percent
 
-MONITOR_CLASS = "Velloran_BRIMWATCH_wndClass"
 ICON_OF_D, ICON_OF_E = 3, 4  # the monitor's icon id is the drive index
 # Where an installer puts each bitness on 64-bit Windows.
 INSTALL_DIRS = {64: r"C:\Program Files\Velloran\Brimline", 32: r"C:\Program Files (x86)\Velloran\Brimline"}

@@ -2,18 +2,15 @@
 
 import re
 import subprocess
-import time
 import unittest
 
 from brimharness import SOURCE_DIR, MiB, read_records, wait_for
-from test_config_dialog import IDC_ABOUT, IDC_CLOSE, IDC_HELPPAGE, INSTALL_DIR, TITLE, ConfigTestCase
+from brimcases import (ConfigTestCase, IDC_ABOUT, IDC_CLOSE, IDC_COPYRIGHT, IDC_EMAILLINK, IDC_FILEDESCRIPTION,
+                       IDC_FILEVERSION, IDC_HELPPAGE, IDC_UPDATELINK, IDC_WEBLINK, IDM_ABOUT, INSTALL_DIR, TITLE,
+                       WM_COMMAND)
 
-IDC_EMAILLINK, IDC_WEBLINK, IDC_UPDATELINK = 11, 12, 13
-IDC_FILEDESCRIPTION, IDC_FILEVERSION, IDC_COPYRIGHT = 14, 15, 16
 IDOK, IDCANCEL = 1, 2
 STN_CLICKED, STN_DBLCLK = 0, 1
-WM_COMMAND = 0x0111
-IDM_ABOUT = 104
 RECORDERS = r"C:\brim-recorders"
 
 

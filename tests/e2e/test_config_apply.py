@@ -3,9 +3,10 @@
 import unittest
 
 from brimharness import MiB, build_drive_settings, parse_drive_settings
-from test_config_dialog import (DEFRAGMENT, IDC_ALARMAT, IDC_CAPACITY, IDC_CLOSE, IDC_DRIVELIST, IDC_DRIVENAME,
-                                IDC_FREESPACE, IDC_MODIFY, IDC_NOLOWSPACECHECKS, IDC_SETTOFIFTEEN, POLICY_KEY,
-                                QUESTION, REDUCE, SETTINGS_KEY, THRESHOLD_TITLE, ConfigTestCase, fifteen_percent)
+from brimcases import (ConfigTestCase, DEFRAGMENT, IDC_ALARMAT, IDC_CAPACITY, IDC_CLOSE, IDC_DRIVELIST,
+                       IDC_DRIVENAME, IDC_FREESPACE, IDC_MODIFY, IDC_NOLOWSPACECHECKS, IDC_SETTOFIFTEEN, POLICY_KEY,
+                       QUESTION, REDUCE, SETTINGS_KEY, THRESHOLD_TITLE, fifteen_percent)
+
 
 CANCEL = 2
 
@@ -62,7 +63,7 @@ class ApplyTest(ConfigTestCase):
         # does; earlier 64-bit Windows kept a separate 32-bit copy. Split it
         # so that a write in the wrong view would show.
         self.assertIn(env.driver_ok("unlinkkey", r"Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Policies")
-                      .strip(), ("unlinked", "absent"))
+                       .strip(), ("unlinked", "absent"))
         env.reg_add(POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 1, view=32)
         self.assertIsNone(self.policy_value(64))
 

@@ -7,8 +7,9 @@ key's DACL: the driver gives a key a DACL that grants read access only.
 import unittest
 
 from brimharness import MiB, build_drive_settings
-from test_config_dialog import (IDC_APPLY, IDC_CLOSE, IDC_NOLOWSPACECHECKS, POLICY_DENIED, QUESTION,
-                                SETTINGS_DENIED, ConfigTestCase)
+from brimcases import (ConfigTestCase, IDC_APPLY, IDC_CLOSE, IDC_NOLOWSPACECHECKS, POLICY_DENIED, QUESTION,
+                       SETTINGS_DENIED)
+
 
 SETTINGS_SUBKEY = r"Software\Velloran\BrimSet"
 POLICY_SUBKEY = r"Software\Microsoft\Windows\CurrentVersion\Policies\Explorer"

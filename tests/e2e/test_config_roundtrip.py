@@ -5,9 +5,9 @@ import time
 import unittest
 
 from brimharness import BUILD_DIR, MiB, wait_for
-from test_config_dialog import INSTALL_DIR, ConfigTestCase
+from brimcases import ConfigTestCase, INSTALL_DIR, MONITOR_CLASS
 
-MONITOR_CLASS = "Velloran_BRIMWATCH_wndClass"
+
 ICON_OF_D = 3  # the monitor's icon id is the drive index
 
 

@@ -5,7 +5,7 @@ import re
 import unittest
 
 from brimharness import MiB
-from test_config_dialog import IDC_CLOSE, TITLE, ConfigTestCase
+from brimcases import ConfigTestCase, IDC_CLOSE, TITLE
 
 # Registry reads and window creations of the program, as Wine traces them.
 TRACE = "-all,trace+reg,trace+win"

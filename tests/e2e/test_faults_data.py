@@ -12,9 +12,9 @@ import os
 import time
 import unittest
 
-from brimharness import MiB, build_drive_settings, wait_for
-from test_config_dialog import IDC_CLOSE, IDC_NOLOWSPACECHECKS, POLICY_KEY, QUESTION, ConfigTestCase
-from test_monitor_tray import MonitorTestCase
+from brimharness import MiB, build_drive_settings
+from brimcases import ConfigTestCase, IDC_CLOSE, IDC_NOLOWSPACECHECKS, MonitorTestCase, POLICY_KEY
+
 
 SETTINGS_SUBKEY = r"Software\Velloran\BrimSet"
 TABLE_SIZE = 234

@@ -6,7 +6,8 @@ import time
 import unittest
 
 from brimharness import MiB, program, wait_for
-from test_monitor_tray import MonitorTestCase, hwnd_text
+from brimcases import MonitorTestCase, hwnd_text
+
 
 INSTANCE_GUARD_NAME = "{FB3C04D9-4A91-4728-AA0D-F157A2AF632F}"
 REGULAR_TICK = 45  # seconds

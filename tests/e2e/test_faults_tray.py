@@ -9,7 +9,8 @@ import time
 import unittest
 
 from brimharness import MiB, program, wait_for
-from test_monitor_tray import WM_MOUSEMOVE, WM_TRAYICON, MonitorTestCase, hwnd_text
+from brimcases import MonitorTestCase, WM_MOUSEMOVE, WM_TRAYICON, hwnd_text
+
 
 EXPLORER_KEY = r"HKCU\Software\Wine\Explorer"
 DEBUG_KEY = r"HKCU\Software\Wine\Debug"

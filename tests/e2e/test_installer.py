@@ -19,6 +19,8 @@ from pathlib import Path
 
 from brimharness import (BUILD_DIR, SOURCE_DIR, MiB, WineEnv, in_ci, read_records, require_programs,
                          wait_for)
+from brimcases import IDC_CLOSE, IDC_HELPPAGE, IDM_CONFIGURE, MONITOR_CLASS, TITLE, WM_COMMAND
+
 
 WXS = SOURCE_DIR / "cmake" / "Brimline.wxs"
 PACKAGE_DIR = BUILD_DIR / "package"
@@ -39,11 +41,6 @@ RUN_VALUE = "Brimline Monitor"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 SHORTCUT = "Brimline Configuration.lnk"
 
-MONITOR_CLASS = "Velloran_BRIMWATCH_wndClass"
-TITLE = "Velloran Brimline"
-WM_COMMAND = 0x0111
-IDM_CONFIGURE = 129
-IDC_CLOSE, IDC_HELPPAGE = 2, 1003
 
 # Custom action type bits.
 CA_EXE_FROM_FILE = 18

@@ -8,9 +8,9 @@ import time
 import unittest
 
 from brimharness import MiB, wait_for
-from test_monitor_tray import (MONITOR_TITLE, MUTE_QUESTION, NIN_BALLOONUSERCLICK, PACKED_VERSION, VK_DOWN,
-                               VK_ESCAPE, VK_RETURN, WM_LBUTTONDOWN, WM_MOUSEMOVE, WM_TRAYICON, MonitorTestCase,
-                               balloon_text, hwnd_text, tip_text)
+from brimcases import (MONITOR_TITLE, MUTE_QUESTION, MonitorTestCase, NIN_BALLOONUSERCLICK, PACKED_VERSION, VK_DOWN,
+                       VK_ESCAPE, VK_RETURN, WM_LBUTTONDOWN, WM_MOUSEMOVE, WM_TRAYICON, balloon_text, tip_text)
+
 
 FIRST_REPEAT = 300  # seconds after the icon was added
 SCAN_PERIOD = 45
