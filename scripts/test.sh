@@ -1,11 +1,19 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the native suite of the pure logic
 # under AddressSanitizer and UndefinedBehaviorSanitizer, the fuzz targets for
-# a bounded time each (scripts/fuzz.sh), then the Windows
-# suites under Wine (unit tests of the shared code and end-to-end tests of
-# both programs, each end-to-end test in a fresh Wine prefix with its own
-# Xvfb display), first of the 64-bit build, then of the 32-bit build from the
-# same sources (under 32-bit Wine), with a test of the two builds together.
+# a bounded time each (scripts/fuzz.sh), then the Windows suites under Wine
+# (unit tests of the shared code and end-to-end tests of both programs, each
+# end-to-end test in a fresh Wine prefix with its own Xvfb display), of the
+# 64-bit build and of the 32-bit build from the same sources (under 32-bit
+# Wine), with a test of the two builds together.
+#
+# The end-to-end tests spend most of their time waiting for the programs'
+# timers, so the Windows suites run several at a time (BRIM_E2E_JOBS), and
+# the fuzz targets and the 32-bit build run beside them at the lowest CPU
+# priority: they take the CPU the waiting tests leave.
+#
+# Where 32-bit programs cannot run (see scripts/wine.sh), the 32-bit build
+# is still made and its suites are reported as skipped, with the reason.
 # Installs what it needs first.
 set -uo pipefail
 
@@ -14,7 +22,17 @@ BUILD=${BRIM_BUILD_ROOT:-$ROOT/build}
 JOBS=${BRIM_JOBS:-2}
 
 "$ROOT/scripts/setup.sh" || exit 1
+source "$ROOT/scripts/wine.sh"
 
+# Four end-to-end tests at a time, three per suite when the two suites run
+# side by side.
+if wine32_problem=$(brim_wine32_problem); then
+    E2E_JOBS=${BRIM_E2E_JOBS:-3}
+else
+    E2E_JOBS=${BRIM_E2E_JOBS:-4}
+fi
+
+STARTED=$(date +%s)
 step() { echo; echo "==== $*"; }
 
 step "native build (sanitizers)"
@@ -26,29 +44,57 @@ cmake -S "$ROOT" -B "$BUILD/win64" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64
     -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null || exit 1
 cmake --build "$BUILD/win64" -j "$JOBS" || exit 1
 
+# Beside the tests, at the lowest priority: the fuzz targets. Their output
+# is shown when the tests are done.
+mkdir -p "$BUILD"
+fuzz_log="$BUILD/fuzz-summary.log"
+(
+    renice -n 19 -p "$BASHPID" >/dev/null 2>&1
+    BRIM_FUZZ_BUILD_DIR="$BUILD/fuzz" BRIM_JOBS=1 "$ROOT/scripts/fuzz.sh"
+) >"$fuzz_log" 2>&1 &
+fuzz_job=$!
+
+# Also beside them: the 32-bit build (a release artifact, made on every
+# machine, at a low priority) and then, where 32-bit programs run, its
+# suites, so that its longest tests wait alongside the 64-bit ones.
+win32_log="$BUILD/win32-tests.log"
+win32_state="$BUILD/win32-state"
+rm -f "$win32_state"
+(
+    if nice -n 10 cmake -S "$ROOT" -B "$BUILD/win32" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-i686.cmake" \
+            -DCMAKE_BUILD_TYPE=MinSizeRel -DBRIM_OTHER_BUILD_DIR="$BUILD/win64" >/dev/null &&
+        nice -n 10 cmake --build "$BUILD/win32" -j 1; then
+        if [ -z "$wine32_problem" ]; then
+            echo tested >"$win32_state"
+            (cd "$BUILD/win32" && ctest --output-on-failure -j "$E2E_JOBS" -E '^e2e[.]test_(harness|installer)[.]')
+        else
+            echo "skipped: $wine32_problem" >"$win32_state"
+        fi
+    else
+        echo "build failed" >"$win32_state"
+    fi
+) >"$win32_log" 2>&1 &
+win32_job=$!
+
 # The Windows unit tests share one throw-away prefix for this run; the
 # end-to-end tests make their own.
 UNIT_DIR=$(mktemp -d /tmp/brim-unit.XXXXXX)
 export WINEPREFIX="$UNIT_DIR/prefix" WINEDEBUG=-all WINEARCH=win64
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 cleanup() {
-    WINEPREFIX="$UNIT_DIR/prefix" wineserver -k >/dev/null 2>&1 || true
+    kill "$fuzz_job" "$win32_job" 2>/dev/null
+    WINEPREFIX="$UNIT_DIR/prefix" "$BRIM_WINESERVER" -k >/dev/null 2>&1 || true
     rm -rf "$UNIT_DIR"
 }
 trap cleanup EXIT
-wineboot -i >/dev/null 2>&1
-wineserver -p >/dev/null 2>&1
+"$BRIM_WINE64" wineboot.exe -i >/dev/null 2>&1
+"$BRIM_WINESERVER" -p >/dev/null 2>&1
 
 summary=()
 total_passed=0
 total_failed=0
-run_ctest() {
-    local name=$1 dir=$2
-    shift 2
-    step "tests: $name"
-    local log="$dir/ctest-summary.log"
-    (cd "$dir" && ctest -j "$JOBS" --output-on-failure "$@") 2>&1 | tee "$log"
-    local line passed=0 failed=0 count
+record_ctest() {
+    local name=$1 log=$2 line passed=0 failed=0 count
     line=$(grep -E "tests passed, [0-9]+ tests failed out of [0-9]+" "$log" | tail -1)
     if [ -n "$line" ]; then
         failed=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
@@ -61,14 +107,21 @@ run_ctest() {
     total_passed=$((total_passed + passed))
     total_failed=$((total_failed + failed))
 }
+run_ctest() {
+    local name=$1 dir=$2
+    shift 2
+    step "tests: $name"
+    (cd "$dir" && ctest --output-on-failure "$@") 2>&1 | tee "$dir/ctest-summary.log"
+    record_ctest "$name" "$dir/ctest-summary.log"
+}
 
-run_ctest "native" "$BUILD/native"
+run_ctest "native" "$BUILD/native" -j "$JOBS"
+# The test of the two builds together runs with the 32-bit suite.
+run_ctest "windows (under Wine)" "$BUILD/win64" -j "$E2E_JOBS" -E '^e2e[.]test_bitness[.]'
 
-# The fuzz targets: a bounded run each, seeded from the committed corpus.
-step "fuzz targets (libFuzzer)"
-fuzz_log="$BUILD/fuzz-summary.log"
-mkdir -p "$BUILD"
-BRIM_FUZZ_BUILD_DIR="$BUILD/fuzz" "$ROOT/scripts/fuzz.sh" 2>&1 | tee "$fuzz_log"
+step "fuzz targets (libFuzzer, beside the Windows suites)"
+wait "$fuzz_job"
+cat "$fuzz_log"
 fuzz_line=$(grep -E "^fuzz: [0-9]+ targets passed, [0-9]+ failed" "$fuzz_log" | tail -1)
 if [ -n "$fuzz_line" ]; then
     fuzz_passed=$(echo "$fuzz_line" | sed -E 's/^fuzz: ([0-9]+) targets passed, ([0-9]+) failed.*/\1/')
@@ -80,26 +133,27 @@ fi
 summary+=("fuzz: $fuzz_passed passed, $fuzz_failed failed")
 total_passed=$((total_passed + fuzz_passed))
 total_failed=$((total_failed + fuzz_failed))
-# The test of the two builds together runs once, with the 32-bit suite: the
-# 32-bit build does not exist yet here.
-run_ctest "windows (under Wine)" "$BUILD/win64" -E '^e2e[.]test_bitness$'
 
-# The 32-bit build runs in the same 64-bit prefixes (Wine's WoW64). Its
-# suite is the unit tests and the end-to-end tests of the programs, plus the
+# The 32-bit build's suite runs in the same 64-bit prefixes (Wine's WoW64):
+# the unit tests and the end-to-end tests of the programs, plus the
 # cross-bitness test against build/win64; the tests of the harness itself
 # and of the installer are not repeated.
-step "Windows build (i686, mingw-w64)"
-if cmake -S "$ROOT" -B "$BUILD/win32" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-i686.cmake" \
-        -DCMAKE_BUILD_TYPE=MinSizeRel -DBRIM_OTHER_BUILD_DIR="$BUILD/win64" >/dev/null &&
-    cmake --build "$BUILD/win32" -j "$JOBS"; then
-    run_ctest "windows 32-bit (under Wine)" "$BUILD/win32" -E '^e2e[.]test_(harness|installer)$'
-else
-    summary+=("windows 32-bit (under Wine): build failed")
-    total_failed=$((total_failed + 1))
-fi
+step "Windows build (i686, mingw-w64) and its tests"
+wait "$win32_job"
+cat "$win32_log"
+state=$(cat "$win32_state" 2>/dev/null || echo "build failed")
+case "$state" in
+    tested)
+        record_ctest "windows 32-bit (under Wine)" "$win32_log" ;;
+    skipped:*)
+        summary+=("windows 32-bit (under Wine): built; tests ${state}") ;;
+    *)
+        summary+=("windows 32-bit (under Wine): build failed")
+        total_failed=$((total_failed + 1)) ;;
+esac
 
 step "summary"
 printf '%s\n' "${summary[@]}"
 echo "Artifacts (screenshots): $BUILD/win64/artifacts, $BUILD/win32/artifacts"
-echo "$total_passed passed, $total_failed failed"
+echo "$total_passed passed, $total_failed failed in $(( ($(date +%s) - STARTED) / 60 )) min $(( ($(date +%s) - STARTED) % 60 )) s"
 [ "$total_failed" -eq 0 ]
