@@ -10,83 +10,18 @@
 #include <cstring>
 #include <memory>
 
+#include "../fakes/FakeTray.h"
 #include "FuzzInput.h"
 #include "ScanLogic.h"
 
 namespace {
 
+// What the input said of a drive when the pass queried it.
 struct Outcome {
     bool queried = false;
     bool queryOk = false;
     bool addOk = false;
-    bool repeatOk = false;
-    bool deleteOk = false;
     DriveSpace space = {};
-    int adds = 0, repeats = 0, deletes = 0;
-    BalloonKind kind = BALLOON_KIND_INFO;
-};
-
-struct FuzzTray {
-    FuzzInput& in;
-    uint32_t now;
-    const wchar_t* begin;
-    const wchar_t* end;
-    Outcome drives[DRIVE_COUNT];
-    Outcome pending;  // the outcome drawn for the root just queried
-    int beeps = 0;
-    int failures = 0;
-
-    bool QueryDrive(const wchar_t* root, DriveSpace* space)
-    {
-        FUZZ_CHECK(root >= begin && root < end && *root != L'\0');
-        const uint8_t flags = in.Byte();
-        Outcome o;
-        o.queried = true;
-        o.queryOk = (flags & 1) != 0;
-        o.addOk = (flags & 2) != 0;
-        o.repeatOk = (flags & 4) != 0;
-        o.deleteOk = (flags & 8) != 0;
-        o.space.freeBytes = in.Integer<uint64_t>();
-        o.space.totalBytes = in.Integer<uint64_t>();
-        if ((flags & 16) != 0)
-            o.space.freeBytes >>= 24;  // small counts as well, near the 1 MiB mark
-        pending = o;
-        if (o.queryOk)
-            *space = o.space;
-        return o.queryOk;
-    }
-    uint32_t Now() { return now; }
-    Outcome* Drive(int index)
-    {
-        FUZZ_CHECK(index >= 0 && index < DRIVE_COUNT);
-        return &drives[index];
-    }
-    bool AddIcon(int index, const DriveSpace& space, BalloonKind kind)
-    {
-        Outcome* o = Drive(index);
-        FUZZ_CHECK(std::memcmp(&space, &o->space, sizeof space) == 0);
-        o->adds++;
-        o->kind = kind;
-        failures += o->addOk ? 0 : 1;
-        return o->addOk;
-    }
-    bool RepeatBalloon(int index, const DriveSpace& space, BalloonKind kind)
-    {
-        Outcome* o = Drive(index);
-        FUZZ_CHECK(std::memcmp(&space, &o->space, sizeof space) == 0);
-        o->repeats++;
-        o->kind = kind;
-        failures += o->repeatOk ? 0 : 1;
-        return o->repeatOk;
-    }
-    bool DeleteIcon(int index)
-    {
-        Outcome* o = Drive(index);
-        o->deletes++;
-        failures += o->deleteOk ? 0 : 1;
-        return o->deleteOk;
-    }
-    void Beep() { beeps++; }
 };
 
 // Error below 1 MiB, warning at or below 15 % of the total, else information.
@@ -149,41 +84,55 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint32_t muteBefore = muteMask;
     DriveTrayStateArray tableBefore;
     std::memcpy(tableBefore, table, sizeof table);
-    FuzzTray tray{ in, now, roots.get(), roots.get() + length, {}, {}, 0, 0 };
     // The pass names a drive only by the order of the roots: each outcome is
     // drawn when the pass queries and filed under the index the walk gave
-    // that root.
-    struct Recording {
-        FuzzTray& tray;
-        std::vector<int>& visited;
-        size_t next = 0;
-        bool QueryDrive(const wchar_t* root, DriveSpace* space)
-        {
-            FUZZ_CHECK(next < visited.size());
-            bool ok = tray.QueryDrive(root, space);
-            tray.drives[visited[next++]] = tray.pending;
-            return ok;
-        }
-        uint32_t Now() { return tray.Now(); }
-        bool AddIcon(int i, const DriveSpace& s, BalloonKind k) { return tray.AddIcon(i, s, k); }
-        bool RepeatBalloon(int i, const DriveSpace& s, BalloonKind k) { return tray.RepeatBalloon(i, s, k); }
-        bool DeleteIcon(int i) { return tray.DeleteIcon(i); }
-        void Beep() { tray.Beep(); }
-    } recording{ tray, visited };
-    ScanDriveRoots(roots.get(), driveMask, settings, iconMask, muteMask, table, recording);
-    FUZZ_CHECK(recording.next == visited.size());
-    FUZZ_CHECK(tray.beeps == tray.failures);
+    // that root; the tray calls that follow are let succeed as it says.
+    FakeTray tray;
+    tray.now = now;
+    tray.shellIcons = iconMask;
+    Outcome outcomes[DRIVE_COUNT];
+    size_t next = 0;
+    int current = -1;
+    const wchar_t* const begin = roots.get();
+    const wchar_t* const end = roots.get() + length;
+    tray.query = [&](const wchar_t* root, DriveSpace* space) {
+        FUZZ_CHECK(root >= begin && root < end && *root != L'\0');
+        FUZZ_CHECK(next < visited.size());
+        current = visited[next++];
+        const uint8_t flags = in.Byte();
+        Outcome& o = outcomes[current];
+        o.queried = true;
+        o.queryOk = (flags & 1) != 0;
+        o.addOk = (flags & 2) != 0;
+        tray.addSucceeds = o.addOk;
+        tray.repeatSucceeds = (flags & 4) != 0;
+        tray.deleteSucceeds = (flags & 8) != 0;
+        o.space.freeBytes = in.Integer<uint64_t>();
+        o.space.totalBytes = in.Integer<uint64_t>();
+        if ((flags & 16) != 0)
+            o.space.freeBytes >>= 24;  // small counts as well, near the 1 MiB mark
+        if (o.queryOk)
+            *space = o.space;
+        return o.queryOk;
+    };
+    tray.indexOf = [&](const wchar_t*) { return current; };
+    tray.StartPass();
+    ScanDriveRoots(roots.get(), driveMask, settings, iconMask, muteMask, table, tray);
+    FUZZ_CHECK(next == visited.size());
+    FUZZ_CHECK(tray.pass.beeps == tray.pass.failedCalls);
+    FUZZ_CHECK(tray.faults.empty());
 
     for (int d = 0; d < DRIVE_COUNT; ++d) {
         const uint32_t bit = 1u << d;
-        const Outcome& o = tray.drives[d];
+        const Outcome& o = outcomes[d];
+        const int adds = tray.pass.adds[d], repeats = tray.pass.repeats[d], deletes = tray.pass.deletes[d];
         const bool hadIcon = (iconBefore & bit) != 0;
         const bool wasMuted = (muteBefore & bit) != 0;
         const bool sameState = std::memcmp(&table[d], &tableBefore[d], sizeof table[d]) == 0;
         if (!o.queried || !o.queryOk) {
             // Not measured this pass: icon, mute and back-off stay as they were.
             FUZZ_CHECK((iconMask & bit) == (iconBefore & bit) && (muteMask & bit) == (muteBefore & bit));
-            FUZZ_CHECK(sameState && o.adds + o.repeats + o.deletes == 0);
+            FUZZ_CHECK(sameState && adds + repeats + deletes == 0);
             continue;
         }
         const uint8_t* record = image + d * DRIVE_SETTING_SIZE;
@@ -192,17 +141,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             threshold |= static_cast<uint64_t>(record[1 + b]) << (8 * b);
         const bool low = record[0] != 0 && o.space.freeBytes < threshold;
 
-        FUZZ_CHECK(o.adds + o.repeats + o.deletes <= 1);
+        FUZZ_CHECK(adds + repeats + deletes <= 1);
         if (!low) {
             // Not low: the icon goes (even if the shell refused), nothing else moves.
-            FUZZ_CHECK((iconMask & bit) == 0 && o.deletes == (hadIcon ? 1 : 0));
+            FUZZ_CHECK((iconMask & bit) == 0 && deletes == (hadIcon ? 1 : 0));
             FUZZ_CHECK((muteMask & bit) == (muteBefore & bit) && sameState);
             continue;
         }
-        if (o.adds + o.repeats != 0)
-            FUZZ_CHECK(o.kind == ExpectedKind(o.space));
+        if (adds + repeats != 0)
+            FUZZ_CHECK(tray.pass.kinds[d] == ExpectedKind(o.space));
         if (!hadIcon) {
-            FUZZ_CHECK(o.adds == 1);
+            FUZZ_CHECK(adds == 1);
             if (o.addOk) {
                 FUZZ_CHECK((iconMask & bit) != 0 && (muteMask & bit) == 0);
                 FUZZ_CHECK(table[d].lastBalloonTick == now && table[d].balloonInterval == 300000);
@@ -215,8 +164,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const uint32_t elapsed = now - tableBefore[d].lastBalloonTick;
         const bool due = elapsed >= tableBefore[d].balloonInterval;
         FUZZ_CHECK((iconMask & bit) != 0 && (muteMask & bit) == (muteBefore & bit));
-        FUZZ_CHECK(o.repeats == (due && !wasMuted ? 1 : 0));
-        if (o.repeats == 1 && o.repeatOk) {
+        FUZZ_CHECK(repeats == (due && !wasMuted ? 1 : 0));
+        if (repeats == 1 && tray.Ballooned(d)) {
             const uint64_t doubled = 2ull * tableBefore[d].balloonInterval;
             FUZZ_CHECK(table[d].lastBalloonTick == now);
             FUZZ_CHECK(table[d].balloonInterval == (doubled < 7200000 ? doubled : 7200000));

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "../fakes/FakeTray.h"
 #include "ScanLogic.h"
 
 namespace {
@@ -19,43 +20,6 @@ DriveSetting Watched(uint64_t threshold)
     return setting;
 }
 
-// The drives and tray calls a pass sees, scripted by the test. A root that
-// has no entry is not a fixed drive (or cannot be queried).
-struct FakeTray {
-    std::map<std::wstring, DriveSpace> drives;
-    uint32_t now = 1000;
-    bool addSucceeds = true;
-    bool modifySucceeds = true;
-    bool deleteSucceeds = true;
-    std::vector<std::string> calls;
-
-    bool QueryDrive(const wchar_t* root, DriveSpace* space)
-    {
-        auto found = drives.find(root);
-        if (found == drives.end())
-            return false;
-        *space = found->second;
-        return true;
-    }
-    uint32_t Now() { return now; }
-    bool AddIcon(int index, const DriveSpace&, BalloonKind kind)
-    {
-        calls.push_back("add " + std::to_string(index) + " kind " + std::to_string(kind));
-        return addSucceeds;
-    }
-    bool RepeatBalloon(int index, const DriveSpace&, BalloonKind kind)
-    {
-        calls.push_back("balloon " + std::to_string(index) + " kind " + std::to_string(kind));
-        return modifySucceeds;
-    }
-    bool DeleteIcon(int index)
-    {
-        calls.push_back("delete " + std::to_string(index));
-        return deleteSucceeds;
-    }
-    void Beep() { calls.push_back("beep"); }
-};
-
 // One monitor's state, with a pass over a fixed list of roots.
 struct ScanFixture : ::testing::Test {
     DriveSettingsImage settings = {};
@@ -66,7 +30,7 @@ struct ScanFixture : ::testing::Test {
 
     std::vector<std::string> Pass(const wchar_t* roots, uint32_t driveMask)
     {
-        tray.calls.clear();
+        tray.StartPass();
         ScanDriveRoots(roots, driveMask, settings, iconMask, muteMask, table, tray);
         return tray.calls;
     }
@@ -215,6 +179,7 @@ TEST_F(ScanFixture, MutedDriveStaysSilentUntilReAdded)
     // The taskbar was re-created: the icon comes back, unmuted, with a new
     // first balloon and the first interval.
     iconMask = 0;
+    tray.shellIcons = 0;
     EXPECT_EQ(PassC(), (Calls{ "add 2 kind 2" }));
     EXPECT_EQ(muteMask, 0u);
     EXPECT_EQ(table[2].lastBalloonTick, tray.now);
@@ -235,11 +200,11 @@ TEST_F(ScanFixture, FailedTrayCallsBeepAndAreRetried)
     EXPECT_EQ(muteMask, 0u);
 
     // A failed repeat keeps the back-off as it was.
-    tray.modifySucceeds = false;
+    tray.repeatSucceeds = false;
     tray.now += 300000;
     EXPECT_EQ(PassC(), (Calls{ "balloon 2 kind 2", "beep" }));
     EXPECT_EQ(table[2].balloonInterval, FIRST_BALLOON_INTERVAL);
-    tray.modifySucceeds = true;
+    tray.repeatSucceeds = true;
     EXPECT_EQ(PassC(), (Calls{ "balloon 2 kind 2" }));
     EXPECT_EQ(table[2].balloonInterval, 600000u);
 

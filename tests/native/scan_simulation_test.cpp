@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "../fakes/FakeTray.h"
 #include "ScanLogic.h"
 
 namespace {
@@ -67,116 +68,6 @@ struct BalloonRecord {
     bool mutedByUser = false;     // the user answered Yes since the last add
 };
 
-// The machine and its notification area as the pass sees them.
-struct SimulatedTray {
-    std::vector<SimDrive>* drives = nullptr;
-    uint64_t clock = 0;  // absolute ms since the start of the run
-    Random* random = nullptr;
-    bool shellUp = true;
-    uint32_t shellIcons = 0;  // the icons the notification area holds
-
-    // Per pass.
-    int lastQueried = -1;
-    uint32_t measured = 0;   // drives measured this pass
-    uint32_t balloons = 0;   // drives that got a balloon (add or repeat) this pass
-    uint32_t adds = 0, repeats = 0, deletes = 0;
-    uint64_t balloonTime[DRIVE_COUNT] = {};
-    BalloonKind kinds[DRIVE_COUNT] = {};
-    int beeps = 0;
-    int failedCalls = 0;
-    std::vector<std::string> faults;
-
-    void StartPass()
-    {
-        lastQueried = -1;
-        measured = balloons = adds = repeats = deletes = 0;
-        beeps = failedCalls = 0;
-    }
-    uint32_t Tick() const { return static_cast<uint32_t>(START_TICK + clock); }
-    void Fault(const std::string& what) { faults.push_back(what + " at " + std::to_string(clock) + " ms"); }
-
-    SimDrive* DriveByLetter(wchar_t letter)
-    {
-        for (SimDrive& d : *drives) {
-            if (L'A' + d.index == letter)
-                return &d;
-        }
-        return nullptr;
-    }
-
-    bool QueryDrive(const wchar_t* root, DriveSpace* space)
-    {
-        SimDrive* d = DriveByLetter(root[0]);
-        if (d == nullptr || std::wcscmp(root + 1, L":\\") != 0) {
-            Fault("query of an unknown root");
-            return false;
-        }
-        lastQueried = d->index;
-        if (d->kind != DriveKind::FIXED || d->queryFails)
-            return false;
-        measured |= DriveBit(d->index);
-        space->freeBytes = d->free;
-        space->totalBytes = d->total;
-        return true;
-    }
-    uint32_t Now()
-    {
-        if (random->OneIn(8))
-            clock += 1 + random->Below(2);  // the pass itself takes a moment
-        return Tick();
-    }
-    // Every tray call must name the drive the pass just measured.
-    bool CallFor(int index, const char* what)
-    {
-        if (index != lastQueried || (measured & DriveBit(index)) == 0) {
-            Fault(std::string(what) + " for drive " + std::to_string(index) + " not just measured");
-            return false;
-        }
-        return true;
-    }
-    bool AddIcon(int index, const DriveSpace&, BalloonKind kind)
-    {
-        CallFor(index, "add");
-        if (!shellUp) {
-            ++failedCalls;
-            return false;
-        }
-        if ((shellIcons & DriveBit(index)) != 0)
-            Fault("add of an icon the shell already has, drive " + std::to_string(index));
-        shellIcons |= DriveBit(index);
-        adds |= DriveBit(index);
-        balloons |= DriveBit(index);
-        balloonTime[index] = clock;
-        kinds[index] = kind;
-        return true;
-    }
-    bool RepeatBalloon(int index, const DriveSpace&, BalloonKind kind)
-    {
-        CallFor(index, "repeat");
-        if (!shellUp || (shellIcons & DriveBit(index)) == 0) {
-            ++failedCalls;
-            return false;
-        }
-        repeats |= DriveBit(index);
-        balloons |= DriveBit(index);
-        balloonTime[index] = clock;
-        kinds[index] = kind;
-        return true;
-    }
-    bool DeleteIcon(int index)
-    {
-        CallFor(index, "delete");
-        deletes |= DriveBit(index);
-        if (!shellUp || (shellIcons & DriveBit(index)) == 0) {
-            ++failedCalls;
-            return false;
-        }
-        shellIcons &= ~DriveBit(index);
-        return true;
-    }
-    void Beep() { ++beeps; }
-};
-
 DriveSetting Setting(uint8_t enabled, uint64_t threshold)
 {
     DriveSetting s = {};
@@ -229,18 +120,36 @@ public:
             d.lowRegime = random_.OneIn(2);
             Wander(d);
         }
-        tray_.drives = &drives_;
-        tray_.random = &random_;
+        // The pass asks the simulated machine: each root by its letter, a
+        // drive that is not fixed or whose query fails gives no facts, and
+        // the pass itself takes a moment now and then.
+        tray_.query = [this](const wchar_t* root, DriveSpace* space) {
+            SimDrive* d = DriveByLetter(root[0]);
+            if (d == nullptr || std::wcscmp(root + 1, L":\\") != 0) {
+                ADD_FAILURE() << "query of an unknown root at " << clock_ << " ms";
+                return false;
+            }
+            if (d->kind != DriveKind::FIXED || d->queryFails)
+                return false;
+            space->freeBytes = d->free;
+            space->totalBytes = d->total;
+            return true;
+        };
+        tray_.clock = [this] {
+            if (random_.OneIn(8))
+                clock_ += 1 + random_.Below(2);
+            return Tick();
+        };
     }
 
     Totals Run()
     {
-        uint32_t previousTick = tray_.Tick();
+        uint32_t previousTick = Tick();
         for (int tick = 0; tick < TICKS && !::testing::Test::HasFailure(); ++tick) {
             Step();
-            if (tray_.Tick() < previousTick)
+            if (Tick() < previousTick)
                 ++totals_.wraps;
-            previousTick = tray_.Tick();
+            previousTick = Tick();
         }
         return totals_;
     }
@@ -248,7 +157,8 @@ public:
 private:
     Random random_;
     std::vector<SimDrive> drives_;
-    SimulatedTray tray_;
+    uint64_t clock_ = 0;  // absolute ms since the start of the run
+    FakeTray tray_;
     DriveSettingsImage settings_ = {};
     uint32_t iconMask_ = 0;
     uint32_t muteMask_ = 0;
@@ -257,6 +167,23 @@ private:
     int shellDownTicks_ = 0;
     uint32_t nextDelay_ = SCAN_PERIOD;
     Totals totals_;
+
+    uint32_t Tick() const { return static_cast<uint32_t>(START_TICK + clock_); }
+
+    SimDrive* DriveByLetter(wchar_t letter)
+    {
+        for (SimDrive& d : drives_) {
+            if (L'A' + d.index == letter)
+                return &d;
+        }
+        return nullptr;
+    }
+
+    // The absolute time of a tick taken during the pass that started then.
+    uint64_t TimeOf(uint32_t tick, uint64_t passStart) const
+    {
+        return passStart + static_cast<uint32_t>(tick - static_cast<uint32_t>(START_TICK + passStart));
+    }
 
     // Free space stays on one side of the nominal threshold for hours, then
     // moves to the other; now and then it sits exactly on the line.
@@ -325,14 +252,14 @@ private:
     {
         // The timer fires. Now and then (a rescan after a reload can come at
         // any moment) it fires on the very millisecond a balloon falls due.
-        uint64_t next = tray_.clock + nextDelay_ + random_.Below(40);
+        uint64_t next = clock_ + nextDelay_ + random_.Below(40);
         const BalloonRecord& onTime = records_[drives_[random_.Below(drives_.size())].index];
         if (onTime.iconLife && random_.OneIn(4)) {
             const uint64_t due = onTime.lastBalloon + onTime.expectedInterval;
-            if (due > tray_.clock && due <= next)
+            if (due > clock_ && due <= next)
                 next = due;
         }
-        tray_.clock = next;
+        clock_ = next;
         nextDelay_ = SCAN_PERIOD;
 
         // The taskbar: now and then it dies, stays away a few ticks, and
@@ -363,14 +290,14 @@ private:
         DriveTrayStateArray stateBefore;
         std::memcpy(stateBefore, trayState_, sizeof stateBefore);
         tray_.StartPass();
-        const uint64_t passStart = tray_.clock;
+        const uint64_t passStart = clock_;
         ScanDriveRoots(roots.c_str(), mask, settings_, iconMask_, muteMask_, trayState_, tray_);
 
         for (const std::string& fault : tray_.faults)
-            ADD_FAILURE() << fault;
+            ADD_FAILURE() << fault << " at " << clock_ << " ms";
         tray_.faults.clear();
-        EXPECT_EQ(tray_.beeps, tray_.failedCalls) << "one beep per failed tray call";
-        totals_.beeps += tray_.beeps;
+        EXPECT_EQ(tray_.pass.beeps, tray_.pass.failedCalls) << "one beep per failed tray call";
+        totals_.beeps += tray_.pass.beeps;
 
         CheckPass(iconBefore, muteBefore, stateBefore, passStart);
         UserAnswersBalloons();
@@ -390,14 +317,14 @@ private:
             BalloonRecord& record = records_[i];
             const bool hasIcon = (iconMask_ & bit) != 0;
             SCOPED_TRACE("drive " + std::string(1, static_cast<char>('A' + i)) + ", " +
-                         std::to_string(tray_.clock) + " ms into the run");
+                         std::to_string(clock_) + " ms into the run");
 
-            if ((tray_.measured & bit) == 0) {
+            if ((tray_.pass.measured & bit) == 0) {
                 // Not measured (absent, not fixed, query failed): nothing moves.
                 ASSERT_EQ(iconMask_ & bit, iconBefore & bit);
                 ASSERT_EQ(muteMask_ & bit, muteBefore & bit);
                 ASSERT_EQ(0, std::memcmp(&trayState_[i], &stateBefore[i], sizeof trayState_[i]));
-                ASSERT_EQ(tray_.balloons & bit, 0u);
+                ASSERT_FALSE(tray_.Ballooned(i));
                 if (hasIcon)
                     ++totals_.unmeasuredIconTicks;
             } else {
@@ -413,10 +340,10 @@ private:
                     record.iconLife = false;  // removed
             }
 
-            if ((tray_.balloons & bit) != 0) {
-                ASSERT_EQ(tray_.kinds[i], ExpectedKind(d.free, d.total));
-                const uint64_t when = tray_.balloonTime[i];
-                if ((tray_.adds & bit) != 0) {
+            if (tray_.Ballooned(i)) {
+                ASSERT_EQ(tray_.pass.kinds[i], ExpectedKind(d.free, d.total));
+                const uint64_t when = TimeOf(tray_.pass.balloonTicks[i], passStart);
+                if (tray_.pass.adds[i] != 0) {
                     ASSERT_FALSE(record.iconLife) << "an icon is added only when it is not there";
                     record = BalloonRecord{ true, when, FIRST_BALLOON_INTERVAL, false };
                     ASSERT_EQ(muteMask_ & bit, 0u) << "a new icon starts unmuted";
@@ -437,16 +364,16 @@ private:
                     ++totals_.repeats;
                 }
             } else if (record.iconLife && hasIcon && !record.mutedByUser && tray_.shellUp &&
-                       (tray_.measured & bit) != 0) {
+                       (tray_.pass.measured & bit) != 0) {
                 // Not late either: a due balloon is shown at the first pass on
                 // or after its time (the pass's own few ms aside).
                 ASSERT_LT(passStart - record.lastBalloon, static_cast<uint64_t>(record.expectedInterval))
                     << "a due balloon was not shown";
             }
-            if (hasIcon && record.mutedByUser && (tray_.measured & bit) != 0)
+            if (hasIcon && record.mutedByUser && (tray_.pass.measured & bit) != 0)
                 ++totals_.mutedLowTicks;
 
-            if ((tray_.deletes & bit) != 0)
+            if (tray_.pass.deletes[i] != 0)
                 ++totals_.deletes;
 
             if (hasIcon) {
@@ -468,7 +395,7 @@ private:
     {
         for (const SimDrive& d : drives_) {
             const uint32_t bit = DriveBit(d.index);
-            if ((tray_.balloons & bit) == 0 || !random_.OneIn(12))
+            if (!tray_.Ballooned(d.index) || !random_.OneIn(12))
                 continue;
             if (random_.OneIn(3))
                 continue;  // answered No

@@ -1,0 +1,164 @@
+// The machine and notification area a scan pass (ScanDriveRoots) sees,
+// outside Windows: the native tests script it, the simulation runs it for
+// sixty days, the fuzz target draws it from its input.
+//
+// A root's facts come from `drives` (no entry: not a fixed drive, or its
+// query fails) unless `query` answers instead; the tick count is `now`
+// unless `clock` gives it. The shell holds the icons added and not yet
+// deleted. A tray call succeeds when the shell is up, that kind of call is
+// let succeed, and, for a repeat or a delete, the shell has the icon.
+// Every call is recorded for the pass, and so is every call that breaks
+// the pass's rules (a call for a drive other than the one just measured, a
+// space other than the one measured, an add of an icon the shell has).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ScanLogic.h"
+
+struct FakeTray {
+    // The machine.
+    std::map<std::wstring, DriveSpace> drives;
+    std::function<bool(const wchar_t* root, DriveSpace* space)> query;
+    uint32_t now = 1000;
+    std::function<uint32_t()> clock;
+    // The drive index a root stands for: its letter, unless set.
+    std::function<int(const wchar_t* root)> indexOf;
+
+    // The notification area.
+    bool shellUp = true;
+    bool addSucceeds = true;
+    bool repeatSucceeds = true;
+    bool deleteSucceeds = true;
+    uint32_t shellIcons = 0;
+
+    // What the pass since StartPass did. The counts are of calls made; a
+    // balloon is shown only by a call that succeeded.
+    struct Pass {
+        uint32_t measured = 0;  // drives whose query succeeded
+        uint32_t shown = 0;     // drives whose balloon (with an add or a repeat) was shown
+        int adds[DRIVE_COUNT] = {};
+        int repeats[DRIVE_COUNT] = {};
+        int deletes[DRIVE_COUNT] = {};
+        BalloonKind kinds[DRIVE_COUNT] = {};  // of the last balloon
+        uint32_t balloonTicks[DRIVE_COUNT] = {};
+        DriveSpace spaces[DRIVE_COUNT] = {};
+        int beeps = 0;
+        int failedCalls = 0;
+    } pass;
+    std::vector<std::string> calls;  // "add 2 kind 3", "balloon 2 kind 2", "delete 2", "beep"
+    std::vector<std::string> faults;
+
+    void StartPass()
+    {
+        pass = Pass();
+        calls.clear();
+        lastMeasured_ = -1;
+    }
+
+    bool Ballooned(int index) const { return (pass.shown & DriveBit(index)) != 0; }
+
+    // The pass's side.
+    bool QueryDrive(const wchar_t* root, DriveSpace* space)
+    {
+        lastMeasured_ = -1;
+        bool ok;
+        if (query) {
+            ok = query(root, space);
+        } else {
+            auto found = drives.find(root);
+            ok = found != drives.end();
+            if (ok)
+                *space = found->second;
+        }
+        const int index = indexOf ? indexOf(root) : (root[0] >= L'A' && root[0] <= L'Z' ? root[0] - L'A' : -1);
+        if (ok && index >= 0 && index < DRIVE_COUNT) {
+            lastMeasured_ = index;
+            lastTick_ = 0;
+            pass.measured |= DriveBit(index);
+            pass.spaces[index] = *space;
+        }
+        return ok;
+    }
+    uint32_t Now()
+    {
+        lastTick_ = clock ? clock() : now;
+        return lastTick_;
+    }
+    bool AddIcon(int index, const DriveSpace& space, BalloonKind kind)
+    {
+        if (!Check(index, &space, "add"))
+            return false;
+        if ((shellIcons & DriveBit(index)) != 0)
+            faults.push_back("add of an icon the shell already has, drive " + std::to_string(index));
+        pass.adds[index]++;
+        Balloon(index, kind);
+        calls.push_back("add " + std::to_string(index) + " kind " + std::to_string(kind));
+        if (!Succeeds(addSucceeds, true))
+            return false;
+        shellIcons |= DriveBit(index);
+        pass.shown |= DriveBit(index);
+        return true;
+    }
+    bool RepeatBalloon(int index, const DriveSpace& space, BalloonKind kind)
+    {
+        if (!Check(index, &space, "repeat"))
+            return false;
+        pass.repeats[index]++;
+        Balloon(index, kind);
+        calls.push_back("balloon " + std::to_string(index) + " kind " + std::to_string(kind));
+        if (!Succeeds(repeatSucceeds, (shellIcons & DriveBit(index)) != 0))
+            return false;
+        pass.shown |= DriveBit(index);
+        return true;
+    }
+    bool DeleteIcon(int index)
+    {
+        if (!Check(index, nullptr, "delete"))
+            return false;
+        pass.deletes[index]++;
+        calls.push_back("delete " + std::to_string(index));
+        if (!Succeeds(deleteSucceeds, (shellIcons & DriveBit(index)) != 0))
+            return false;
+        shellIcons &= ~DriveBit(index);
+        return true;
+    }
+    void Beep()
+    {
+        pass.beeps++;
+        calls.push_back("beep");
+    }
+
+private:
+    int lastMeasured_ = -1;
+    uint32_t lastTick_ = 0;
+
+    // False for an index outside the drives, which no call may carry.
+    bool Check(int index, const DriveSpace* space, const char* what)
+    {
+        if (index < 0 || index >= DRIVE_COUNT || index != lastMeasured_) {
+            faults.push_back(std::string(what) + " for drive " + std::to_string(index) + " not just measured");
+            return index >= 0 && index < DRIVE_COUNT;
+        }
+        if (space != nullptr &&
+            (space->freeBytes != pass.spaces[index].freeBytes || space->totalBytes != pass.spaces[index].totalBytes))
+            faults.push_back(std::string(what) + " for drive " + std::to_string(index) + " with another space");
+        return true;
+    }
+    void Balloon(int index, BalloonKind kind)
+    {
+        pass.kinds[index] = kind;
+        pass.balloonTicks[index] = lastTick_;
+    }
+    bool Succeeds(bool allowed, bool shellAgrees)
+    {
+        if (shellUp && allowed && shellAgrees)
+            return true;
+        pass.failedCalls++;
+        return false;
+    }
+};
