@@ -22,7 +22,7 @@ function(brim_add_program name)
 
     set(script_inputs resource.h ${ARG_MANIFEST} ${ARG_RESOURCE_FILES})
     list(TRANSFORM script_inputs PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
-    foreach(shared IN ITEMS Version.h VersionBlock.rc)
+    foreach(shared IN ITEMS SharedResource.h Version.h VersionBlock.rc)
         list(APPEND script_inputs ${PROJECT_SOURCE_DIR}/common/${shared})
     endforeach()
     set_source_files_properties(${ARG_RESOURCE_SCRIPT} PROPERTIES OBJECT_DEPENDS "${script_inputs}")

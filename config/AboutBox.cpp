@@ -19,6 +19,9 @@
 
 namespace {
 
+static_assert(STATIC_NOTIFY_STYLE == SS_NOTIFY && SS_LEFT == 0 && SS_CENTER == 1 && SS_RIGHT == 2,
+              "the link rule's style bits are the static control's");
+
 // The module whose version block the box shows (its creation parameter).
 HMODULE AboutModule = nullptr;
 

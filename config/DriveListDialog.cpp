@@ -19,6 +19,10 @@
 
 namespace {
 
+static_assert(LIST_ITEM_STATE_CHANGED == LVIF_STATE && STATE_IMAGE_BITS == LVIS_STATEIMAGEMASK &&
+                  UNCHECKED_STATE_IMAGE == INDEXTOSTATEIMAGEMASK(1) && CHECKED_STATE_IMAGE == INDEXTOSTATEIMAGEMASK(2),
+              "the check-box rule's state bits are the list view's");
+
 const wchar_t COLUMN_WIDTH_RESOURCE_TYPE[] = L"RT_RCDATA";
 const wchar_t HELP_PAGE[] = L"docs\\Brimline.html";
 
@@ -121,7 +125,7 @@ void SetByteSizeCell(HWND list, int row, int column, uint64_t bytes)
     SetCellText(list, row, column, text);
 }
 
-void SetRecommendationCell(HWND list, int row, unsigned stringId)
+void SetRecommendationCell(HWND list, int row, int stringId)
 {
     if (stringId == RECOMMEND_NOTHING) {
         SetCellText(list, row, COLUMN_RECOMMENDATION, L"");
