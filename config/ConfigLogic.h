@@ -10,10 +10,10 @@
 
 constexpr int RECOMMEND_NOTHING = 0;  // the cell is cleared
 
-constexpr uint64_t VERY_LOW_FREE_BYTES = 1048576;        // below 1 MB free: very low
 constexpr uint64_t NEAR_THRESHOLD_MARGIN = 2097152;      // within 2 MB of the threshold
 
-// The recommendation for a drive with `freeBytes` free, alarm threshold
+// The recommendation for a drive with `freeBytes` free (below
+// VERY_LOW_FREE_BYTES, DriveSettingsRecord.h, it is very low), alarm threshold
 // `threshold` and `capacity` total bytes: one of the IDS_RECOMMEND_ string
 // ids, or RECOMMEND_NOTHING.
 int RecommendationStringId(uint64_t freeBytes, uint64_t threshold, uint64_t capacity);

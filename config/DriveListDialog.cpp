@@ -11,6 +11,7 @@
 
 #include "BrimSet.h"
 #include "ConfigLogic.h"
+#include "DriveQueries.h"
 #include "DriveRoots.h"
 #include "DriveSettings.h"
 #include "SignalEvents.h"
@@ -45,11 +46,6 @@ bool ColumnWidthsLoaded = false;
 bool SettingsModified = false;
 
 enum FillMode { FILL_INSERT, FILL_REFRESH };
-
-bool IsDriveIndex(int drive)
-{
-    return drive >= 0 && drive < DRIVE_COUNT;
-}
 
 DriveListEntry* EntryOfRow(HWND list, int row)
 {

@@ -1,11 +1,11 @@
 #include "Scan.h"
 
 #include <shellapi.h>
-#include <shlwapi.h>
 
 #include <memory>
 #include <new>
 
+#include "DriveQueries.h"
 #include "DriveSettings.h"
 #include "Monitor.h"
 #include "MonitorLogic.h"
@@ -24,7 +24,6 @@ static_assert(BALLOON_KIND_INFO == NIIF_INFO && BALLOON_KIND_WARNING == NIIF_WAR
 
 constexpr UINT BALLOON_TIMEOUT = 10000;  // ms
 constexpr UINT TRAY_ICON_SIZE = 16;      // pixels
-constexpr int SIZE_TEXT_LENGTH = 20;     // characters, as StrFormatByteSizeW fills it
 constexpr int TEMPLATE_LENGTH = 256;
 
 // The tray icon, loaded at the first add and kept for the life of the
@@ -48,12 +47,6 @@ NOTIFYICONDATAW DriveIconData(HWND window, int driveIndex)
     data.hWnd = window;
     data.uID = static_cast<UINT>(driveIndex);
     return data;
-}
-
-void FormatSizeText(uint64_t bytes, wchar_t (&text)[SIZE_TEXT_LENGTH])
-{
-    text[0] = L'\0';
-    StrFormatByteSizeW(static_cast<LONGLONG>(bytes), text, SIZE_TEXT_LENGTH);
 }
 
 // A string-table template filled with the drive letter and the size text.
@@ -95,8 +88,8 @@ struct ShellTray {
 
     bool AddIcon(int driveIndex, const DriveSpace& space, BalloonKind kind)
     {
-        wchar_t sizeText[SIZE_TEXT_LENGTH];
-        FormatSizeText(space.freeBytes, sizeText);
+        wchar_t sizeText[BYTE_SIZE_TEXT_CAPACITY];
+        FormatByteSize(space.freeBytes, sizeText);
         NOTIFYICONDATAW data = DriveIconData(window, driveIndex);
         SetLowSpaceBalloon(data, driveIndex, kind, sizeText);
         data.uFlags |= NIF_MESSAGE | NIF_ICON | NIF_TIP;
@@ -109,8 +102,8 @@ struct ShellTray {
     // A new balloon on the existing icon; its image and tip stay.
     bool RepeatBalloon(int driveIndex, const DriveSpace& space, BalloonKind kind)
     {
-        wchar_t sizeText[SIZE_TEXT_LENGTH];
-        FormatSizeText(space.freeBytes, sizeText);
+        wchar_t sizeText[BYTE_SIZE_TEXT_CAPACITY];
+        FormatByteSize(space.freeBytes, sizeText);
         NOTIFYICONDATAW data = DriveIconData(window, driveIndex);
         SetLowSpaceBalloon(data, driveIndex, kind, sizeText);
         return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
@@ -152,8 +145,8 @@ void RefreshTrayTip(HWND window, int driveIndex)
     ULARGE_INTEGER freeBytes = {};
     if (!GetDiskFreeSpaceExW(root.c_str(), &freeBytes, nullptr, nullptr))
         return;
-    wchar_t sizeText[SIZE_TEXT_LENGTH];
-    FormatSizeText(freeBytes.QuadPart, sizeText);
+    wchar_t sizeText[BYTE_SIZE_TEXT_CAPACITY];
+    FormatByteSize(freeBytes.QuadPart, sizeText);
     NOTIFYICONDATAW data = DriveIconData(window, driveIndex);
     data.uFlags = NIF_TIP;
     FormatDriveText(data.szTip, IDS_LOW_SPACE_TIP, driveIndex, sizeText);
