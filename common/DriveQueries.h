@@ -6,6 +6,24 @@
 
 #include <cstdint>
 
+#include "DriveRoots.h"
+
+// The machine's drive roots and drive mask (DriveRoots.h): the one way both
+// programs list the drives.
+struct SystemDriveRoots {
+    size_t RootList(wchar_t* buffer, size_t capacity)
+    {
+        return GetLogicalDriveStringsW(static_cast<DWORD>(capacity), buffer);
+    }
+    uint32_t DriveMask() { return GetLogicalDrives(); }
+};
+
+inline DriveRootList ReadDriveRoots()
+{
+    SystemDriveRoots system;
+    return ReadDriveRootList(system);
+}
+
 // The text of a byte count as the shell writes it ("1.52 GB"), in the
 // 20-character buffer both programs give StrFormatByteSizeW; empty when the
 // call fails.

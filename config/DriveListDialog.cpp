@@ -7,12 +7,10 @@
 
 #include <algorithm>
 #include <new>
-#include <vector>
 
 #include "BrimSet.h"
 #include "ConfigLogic.h"
 #include "DriveQueries.h"
-#include "DriveRoots.h"
 #include "DriveSettings.h"
 #include "SignalEvents.h"
 #include "VersionInfo.h"
@@ -197,15 +195,9 @@ bool FillDriveRow(HWND list, int row, int drive, const wchar_t* root, FillMode m
 
 void ListFixedDrives(HWND list)
 {
-    DWORD size = GetLogicalDriveStringsW(0, nullptr);
-    std::vector<wchar_t> roots(static_cast<size_t>(size) + 2, L'\0');
-    DWORD length = GetLogicalDriveStringsW(size, roots.data());
-    if (length == 0 || length > size)
-        return;
-    uint32_t mask = GetLogicalDrives();
-
+    DriveRootList drives = ReadDriveRoots();
     int rows = 0;
-    WalkDriveRoots(roots.data(), mask, [&](int drive, const wchar_t* root) {
+    WalkDriveRoots(drives.roots.get(), drives.driveMask, [&](int drive, const wchar_t* root) {
         if (GetDriveTypeW(root) == DRIVE_FIXED && FillDriveRow(list, rows, drive, root, FILL_INSERT))
             ++rows;
     });

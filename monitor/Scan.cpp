@@ -2,9 +2,6 @@
 
 #include <shellapi.h>
 
-#include <memory>
-#include <new>
-
 #include "DriveQueries.h"
 #include "DriveSettings.h"
 #include "Monitor.h"
@@ -122,20 +119,11 @@ struct ShellTray {
 
 void ScanDrives(HWND window)
 {
-    DWORD length = GetLogicalDriveStringsW(0, nullptr);
-    if (length == 0)
+    DriveRootList drives = ReadDriveRoots();
+    if (!drives.roots)
         return;
-    // One zeroed character more than asked for: the list ends with an empty
-    // string whatever the second call does.
-    std::unique_ptr<wchar_t[]> roots(new (std::nothrow) wchar_t[length + 1]());
-    if (!roots)
-        return;
-    DWORD written = GetLogicalDriveStringsW(length, roots.get());
-    if (!IsRootListComplete(length, written))
-        return;
-
     ShellTray tray = { window };
-    ScanDriveRoots(roots.get(), GetLogicalDrives(), DriveSettingsTable, TrayIconMask, BalloonMuteMask,
+    ScanDriveRoots(drives.roots.get(), drives.driveMask, DriveSettingsTable, TrayIconMask, BalloonMuteMask,
                    DriveTrayStateTable, tray);
 }
 

@@ -62,11 +62,6 @@ uint32_t NextBalloonInterval(uint32_t balloonInterval);
 
 TrayAction DecideTrayAction(bool low, bool hasIcon, bool muted, bool balloonDue);
 
-// Whether the second call of the root-list query filled the buffer: it
-// returns the characters written without the final terminator, or the size
-// needed when the list grew meanwhile, or 0 on failure.
-bool IsRootListComplete(size_t capacity, size_t returned);
-
 // Bookkeeping after a successful add: first balloon now, 5 minutes to the
 // next, icon recorded, mute cleared.
 void RecordIconAdded(int driveIndex, uint32_t now, uint32_t& iconMask, uint32_t& muteMask,
