@@ -27,7 +27,7 @@ HMODULE AboutModule = nullptr;
 
 // Underlined font of the links: made at the first coloured paint of a link,
 // deleted when the box goes away or the DPI changes.
-UniqueGdiObject LinkFont;
+UniqueFont LinkFont;
 
 void OpenUrl(HWND dialog, const wchar_t* url)
 {
