@@ -104,8 +104,7 @@ void ShowTrayMenu(HWND window, int driveIndex)
 
 LRESULT OnTaskbarCreated()
 {
-    // The old taskbar took the icons with it; the next tick adds them again.
-    TrayIconMask = 0;
+    ForgetTrayIcons();
     return 0;
 }
 
@@ -154,7 +153,7 @@ LRESULT OnTrayIcon(HWND window, WPARAM iconId, LPARAM event)
         break;
     case NIN_BALLOONUSERCLICK:
         if (AskMuteBalloons(window) == IDYES)
-            BalloonMuteMask |= DriveBit(driveIndex);
+            MuteBalloons(driveIndex);
         break;
     default:
         break;

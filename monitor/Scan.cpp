@@ -9,11 +9,14 @@
 #include "TextFormat.h"
 #include "resource.h"
 
-uint32_t TrayIconMask = 0;
-uint32_t BalloonMuteMask = 0;
-DriveTrayStateArray DriveTrayStateTable = {};
-
 namespace {
+
+// Drives that now have a tray icon (bit i: drive index i).
+uint32_t TrayIconMask = 0;
+// Drives whose repeat balloons the user muted.
+uint32_t BalloonMuteMask = 0;
+// Back-off of each drive's balloons, valid while its icon exists.
+DriveTrayStateArray DriveTrayStateTable = {};
 
 static_assert(BALLOON_KIND_INFO == NIIF_INFO && BALLOON_KIND_WARNING == NIIF_WARNING &&
                   BALLOON_KIND_ERROR == NIIF_ERROR,
@@ -149,4 +152,19 @@ void DeleteAllTrayIcons(HWND window)
         NOTIFYICONDATAW data = DriveIconData(window, i);
         Shell_NotifyIconW(NIM_DELETE, &data);
     }
+}
+
+void ForgetTrayIcons()
+{
+    TrayIconMask = 0;
+}
+
+void MuteBalloons(int driveIndex)
+{
+    BalloonMuteMask |= DriveBit(driveIndex);
+}
+
+uint32_t CurrentTrayIconMask()
+{
+    return TrayIconMask;
 }
