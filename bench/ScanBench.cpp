@@ -116,7 +116,7 @@ int wmain(int argc, wchar_t** argv)
         RunPhase(window, scanFirst, round, passes);
         RunPhase(window, !scanFirst, round, passes);
     }
-    std::printf("END %lu\n", static_cast<unsigned long>(TrayIconMask));
+    std::printf("END %lu\n", static_cast<unsigned long>(CurrentTrayIconMask()));
     std::fflush(stdout);
     DeleteAllTrayIcons(window);
     DestroyWindow(window);

@@ -44,14 +44,17 @@ cmake -S "$ROOT" -B "$BUILD/win64" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64
     -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null || exit 1
 cmake --build "$BUILD/win64" -j "$JOBS" || exit 1
 
-# Beside the tests, at the lowest priority: the fuzz targets. Their output
-# is shown when the tests are done.
+# Beside the tests, at the lowest priority: a second compiler over the
+# programs' sources (clang for x86_64-w64-mingw32, standing in for MSVC),
+# then the fuzz targets. Their output is shown when the tests are done.
 mkdir -p "$BUILD"
+clang_log="$BUILD/check-clang.log"
 fuzz_log="$BUILD/fuzz-summary.log"
 (
     renice -n 19 -p "$BASHPID" >/dev/null 2>&1
-    BRIM_FUZZ_BUILD_DIR="$BUILD/fuzz" BRIM_JOBS=1 "$ROOT/scripts/fuzz.sh"
-) >"$fuzz_log" 2>&1 &
+    BRIM_CHECK_BUILD_DIR="$BUILD/win64" "$ROOT/scripts/check-clang.sh" >"$clang_log" 2>&1
+    BRIM_FUZZ_BUILD_DIR="$BUILD/fuzz" BRIM_JOBS=1 "$ROOT/scripts/fuzz.sh" >"$fuzz_log" 2>&1
+) &
 fuzz_job=$!
 
 # Also beside them: the 32-bit build (a release artifact, made on every
@@ -119,8 +122,17 @@ run_ctest "native" "$BUILD/native" -j "$JOBS"
 # The test of the two builds together runs with the 32-bit suite.
 run_ctest "windows (under Wine)" "$BUILD/win64" -j "$E2E_JOBS" -E '^e2e[.]test_bitness[.]'
 
-step "fuzz targets (libFuzzer, beside the Windows suites)"
+step "second compiler and fuzz targets (beside the Windows suites)"
 wait "$fuzz_job"
+cat "$clang_log"
+clang_line=$(grep -E "^check-clang: [0-9]+ sources compiled, [0-9]+ failed" "$clang_log" | tail -1)
+if [ -n "$clang_line" ] && echo "$clang_line" | grep -q " 0 failed"; then
+    summary+=("second compiler (clang): ${clang_line#check-clang: }")
+    total_passed=$((total_passed + 1))
+else
+    summary+=("second compiler (clang): failed: ${clang_line#check-clang: }")
+    total_failed=$((total_failed + 1))
+fi
 cat "$fuzz_log"
 fuzz_line=$(grep -E "^fuzz: [0-9]+ targets passed, [0-9]+ failed" "$fuzz_log" | tail -1)
 if [ -n "$fuzz_line" ]; then
