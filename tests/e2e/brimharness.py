@@ -620,6 +620,42 @@ class WineEnv:
         testcase.addCleanup(clean_up)
         return env
 
+    @classmethod
+    def for_class(cls, testcase, display=True, drives=None, keep_z=False):
+        """As for_test(), but one environment serves every test of the
+        test's class that asks for it (the first one makes it; it closes
+        when the class is done): for tests that do not disturb each other.
+        The programs a test started end with that test."""
+        holder = type(testcase)
+        env = holder.__dict__.get("_brim_shared_env")
+        if env is None or env._closed:
+            require_wine(testcase)
+            if drives:
+                require_root(testcase)
+            if display:
+                require_display_tools(testcase)
+            env = cls(display=display, drives=drives, keep_z=keep_z, name=holder.__name__)
+            holder._brim_shared_env = env
+            holder.addClassCleanup(env.close)
+
+        def end_test():
+            if _test_failed(testcase):
+                env.save_failure(testcase.id())
+            env.end_programs()
+        testcase.addCleanup(end_test)
+        return env
+
+    def end_programs(self):
+        """Ends the programs start() started."""
+        for proc in self._procs:
+            if proc.poll() is None:
+                with contextlib.suppress(ProcessLookupError):
+                    proc.terminate()
+        for proc in self._procs:
+            with contextlib.suppress(subprocess.TimeoutExpired):
+                proc.wait(10)
+        self._procs = []
+
     def __enter__(self):
         return self
 

@@ -170,7 +170,7 @@ class RegistryTest(unittest.TestCase):
 
 class EventTest(unittest.TestCase):
     def setUp(self):
-        self.env = WineEnv.for_test(self, display=False)
+        self.env = WineEnv.for_class(self, display=False)
 
     def start_waiter(self, event, log):
         waiter = self.env.start(h.program("BrimDriver.exe"), "wait", event, "60000", log=log)
@@ -204,7 +204,7 @@ class EventTest(unittest.TestCase):
         code, out = self.env.driver("wait", "settings", "200")
         self.assertEqual((code, out.splitlines()), (1, ["waiting", "timeout"]))
         self.assertEqual(self.env.driver("set", "settings")[0], 0)
-        # The driver's own handle is gone with its process, and with it the
+        # The driver's own handle is gone with its command, and with it the
         # event: a named event lives only while somebody holds it.
         holder, holder_log = self.start_waiter("close", "holder.log")
         self.assertEqual(self.env.driver("set", "settings")[0], 0)
@@ -217,7 +217,7 @@ class EventTest(unittest.TestCase):
 
 class RecorderTest(unittest.TestCase):
     def setUp(self):
-        self.env = WineEnv.for_test(self, display=False)
+        self.env = WineEnv.for_class(self, display=False)
 
     def test_recorder_logs_each_start(self):
         updater = r"C:\Program Files\Velloran\Brimline\VelloranUpdater.exe"
