@@ -9,6 +9,15 @@ wchar_t SwitchLetter(const wchar_t* argument, CharUpperFunction upper)
     return upper != nullptr ? upper(argument[1]) : argument[1];
 }
 
+bool HasSwitch(int argc, const wchar_t* const* argv, wchar_t letter, CharUpperFunction upper)
+{
+    for (int i = 1; i < argc && argv != nullptr; ++i) {
+        if (SwitchLetter(argv[i], upper) == letter)
+            return true;
+    }
+    return false;
+}
+
 bool IsCloseSwitch(const wchar_t* argument, CharUpperFunction upper)
 {
     return SwitchLetter(argument, upper) == L'U';
@@ -16,9 +25,5 @@ bool IsCloseSwitch(const wchar_t* argument, CharUpperFunction upper)
 
 bool HasCloseSwitch(int argc, const wchar_t* const* argv, CharUpperFunction upper)
 {
-    for (int i = 1; i < argc && argv != nullptr; ++i) {
-        if (IsCloseSwitch(argv[i], upper))
-            return true;
-    }
-    return false;
+    return HasSwitch(argc, argv, L'U', upper);
 }

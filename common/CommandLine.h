@@ -9,6 +9,10 @@ typedef wchar_t (*CharUpperFunction)(wchar_t);
 // the first is '/' or '-'; otherwise 0. The rest of the argument is ignored.
 wchar_t SwitchLetter(const wchar_t* argument, CharUpperFunction upper);
 
+// Whether any argument after the program name (argv[0]) has the switch
+// letter `letter` (upper case).
+bool HasSwitch(int argc, const wchar_t* const* argv, wchar_t letter, CharUpperFunction upper);
+
 // The configuration program's close switch: /U, -u, /Uninstall ...
 bool IsCloseSwitch(const wchar_t* argument, CharUpperFunction upper);
 

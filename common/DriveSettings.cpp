@@ -1,6 +1,7 @@
 #include "DriveSettings.h"
 
 #include "Handles.h"
+#include "SharedResource.h"
 
 const wchar_t SETTINGS_KEY[] = L"Software\\Velloran\\BrimSet";
 const wchar_t DRIVE_SETTINGS_VALUE[] = L"DriveSettings";

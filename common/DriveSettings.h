@@ -13,11 +13,6 @@ extern const wchar_t SETTINGS_KEY[];
 extern const wchar_t DRIVE_SETTINGS_VALUE[];
 constexpr REGSAM SETTINGS_KEY_VIEW = KEY_WOW64_32KEY;
 
-// String ids that both programs' string tables share.
-constexpr UINT IDS_APP_TITLE = 103;           // program title, message-box caption
-constexpr UINT IDS_WRITE_FAILED = 107;        // "Failed to write the values to the registry"
-constexpr UINT IDS_SETTINGS_ACCESS_DENIED = 113;
-
 // The table: 26 records, A: to Z:, all zero until loaded.
 extern DriveSettingsImage DriveSettingsTable;
 
@@ -30,9 +25,10 @@ void LoadDriveSettings();
 // returns the Windows status, 0 on success.
 DWORD SaveDriveSettings(HWND owner);
 
-// A string-table text in a message box captioned with string 103.
+// A string-table text in a message box captioned with the program's title
+// (IDS_APP_TITLE).
 int ShowStringMessage(HWND owner, UINT stringId, UINT type);
 
-// The system's text for a Windows error code, captioned with string 103.
+// The system's text for a Windows error code, captioned with the title.
 // Shows nothing and returns 0 when the system has no text for the code.
 int ShowSystemErrorMessage(HWND owner, DWORD error, UINT type);

@@ -38,6 +38,11 @@ inline bool IsDriveEnabled(const DriveSetting& setting) { return setting.Enabled
 
 inline wchar_t DriveLetter(int driveIndex) { return static_cast<wchar_t>(L'A' + driveIndex); }
 
+// Whether a number from outside (a message parameter, a list row's entry)
+// names a drive. Taken as unsigned, so that a negative one, such as the -1
+// of an entry not yet set, names none.
+inline bool IsDriveIndex(uint64_t value) { return value < static_cast<uint64_t>(DRIVE_COUNT); }
+
 // Applies the outcome of one registry read to the table. `readOk` is whether
 // the read succeeded; `returned` is the byte count it reported. A failed read
 // (missing value, or one longer than the table) leaves the table unchanged;
@@ -48,3 +53,7 @@ void ApplyStoredSettings(DriveSettingsImage& table, const uint8_t* data, size_t 
 inline uint64_t FifteenPercentOf(uint64_t bytes) { return bytes * 15 / 100; }
 
 constexpr uint64_t BYTES_PER_MEGABYTE = 1048576;
+
+// Free space below this is very low: the monitor's balloon shows the error
+// icon, and BrimSet recommends freeing space whatever the threshold.
+constexpr uint64_t VERY_LOW_FREE_BYTES = 1048576;

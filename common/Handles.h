@@ -47,40 +47,21 @@ private:
     Type value_ = Traits::Invalid();
 };
 
-struct RegKeyTraits {
-    using Type = HKEY;
-    static HKEY Invalid() { return nullptr; }
-    static void Close(HKEY key) { RegCloseKey(key); }
-};
-struct KernelHandleTraits {
-    using Type = HANDLE;
-    static HANDLE Invalid() { return nullptr; }
-    static void Close(HANDLE handle) { CloseHandle(handle); }
-};
-struct IconTraits {
-    using Type = HICON;
-    static HICON Invalid() { return nullptr; }
-    static void Close(HICON icon) { DestroyIcon(icon); }
-};
-struct MenuTraits {
-    using Type = HMENU;
-    static HMENU Invalid() { return nullptr; }
-    static void Close(HMENU menu) { DestroyMenu(menu); }
-};
-struct GdiObjectTraits {
-    using Type = HGDIOBJ;
-    static HGDIOBJ Invalid() { return nullptr; }
-    static void Close(HGDIOBJ object) { DeleteObject(object); }
-};
-struct LocalMemoryTraits {
-    using Type = HLOCAL;
-    static HLOCAL Invalid() { return nullptr; }
-    static void Close(HLOCAL memory) { LocalFree(memory); }
+// Traits of a handle type whose invalid value is null and that one call
+// releases: each owned family is one line below.
+template <typename T, auto ReleaseCall>
+struct NullHandleTraits {
+    using Type = T;
+    static T Invalid() { return nullptr; }
+    static void Close(T value) { ReleaseCall(value); }
 };
 
-using UniqueRegKey = UniqueHandle<RegKeyTraits>;
-using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
-using UniqueIcon = UniqueHandle<IconTraits>;
-using UniqueMenu = UniqueHandle<MenuTraits>;
-using UniqueGdiObject = UniqueHandle<GdiObjectTraits>;
-using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
+using UniqueRegKey = UniqueHandle<NullHandleTraits<HKEY, RegCloseKey>>;
+using UniqueKernelHandle = UniqueHandle<NullHandleTraits<HANDLE, CloseHandle>>;
+using UniqueLocalMemory = UniqueHandle<NullHandleTraits<HLOCAL, LocalFree>>;
+using UniqueSid = UniqueHandle<NullHandleTraits<PSID, FreeSid>>;  // from AllocateAndInitializeSid
+using UniqueIcon = UniqueHandle<NullHandleTraits<HICON, DestroyIcon>>;
+using UniqueMenu = UniqueHandle<NullHandleTraits<HMENU, DestroyMenu>>;
+// GDI objects: one owner type per object type, so that a font owner never
+// holds a brush.
+using UniqueFont = UniqueHandle<NullHandleTraits<HFONT, DeleteObject>>;

@@ -11,28 +11,6 @@ const wchar_t MONITOR_CLOSE_EVENT_FALLBACK_NAME[] = L"{4AC75521-5B5A-4c49-B9A1-4
 
 namespace {
 
-// Frees the world SID on every path out of the builder.
-class WorldSid {
-public:
-    WorldSid()
-    {
-        SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-        if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &sid_))
-            sid_ = nullptr;
-    }
-    ~WorldSid()
-    {
-        if (sid_ != nullptr)
-            FreeSid(sid_);
-    }
-    WorldSid(const WorldSid&) = delete;
-    WorldSid& operator=(const WorldSid&) = delete;
-    PSID Get() const { return sid_; }
-
-private:
-    PSID sid_ = nullptr;
-};
-
 HANDLE CreateNamedSignalEvent(SECURITY_ATTRIBUTES* attributes, const wchar_t* name, const wchar_t* fallbackName)
 {
     HANDLE event = CreateEventW(attributes, TRUE, FALSE, name);
@@ -43,56 +21,51 @@ HANDLE CreateNamedSignalEvent(SECURITY_ATTRIBUTES* attributes, const wchar_t* na
 
 }  // namespace
 
-PACL BuildEventSecurityDescriptor(SECURITY_DESCRIPTOR* descriptor)
+UniqueLocalMemory BuildEventSecurityDescriptor(SECURITY_DESCRIPTOR* descriptor)
 {
     if (!InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION))
-        return nullptr;
+        return {};
 
-    WorldSid sid;
-    if (sid.Get() == nullptr)
-        return nullptr;
+    SID_IDENTIFIER_AUTHORITY worldAuthority = SECURITY_WORLD_SID_AUTHORITY;
+    PSID allocated = nullptr;
+    if (!AllocateAndInitializeSid(&worldAuthority, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &allocated))
+        return {};
+    // The ACE takes its own copy of the SID: this one goes on every path out.
+    UniqueSid world(allocated);
 
     // ACL header (8) + ACCESS_ALLOWED_ACE (12) - its SidStart member (4) + the SID.
-    DWORD aclSize = GetLengthSid(sid.Get()) + 16;
-    PACL acl = static_cast<PACL>(LocalAlloc(LPTR, aclSize));
-    if (acl == nullptr)
-        return nullptr;
-
-    bool built = InitializeAcl(acl, aclSize, ACL_REVISION) &&
-                 AddAccessAllowedAce(acl, ACL_REVISION, EVENT_ALL_ACCESS, sid.Get()) &&
+    DWORD aclSize = GetLengthSid(world.Get()) + 16;
+    UniqueLocalMemory aclMemory(LocalAlloc(LPTR, aclSize));
+    PACL acl = static_cast<PACL>(aclMemory.Get());
+    bool built = acl != nullptr && InitializeAcl(acl, aclSize, ACL_REVISION) &&
+                 AddAccessAllowedAce(acl, ACL_REVISION, EVENT_ALL_ACCESS, world.Get()) &&
                  SetSecurityDescriptorDacl(descriptor, TRUE, acl, FALSE);
-    if (!built) {
-        LocalFree(acl);
-        return nullptr;
-    }
-    return acl;
+    if (!built)
+        return {};
+    return aclMemory;
 }
 
 void CreateSignalEvents()
 {
-    SECURITY_DESCRIPTOR descriptor;
+    // Zeroed storage is no valid descriptor (revision 0) until the builder
+    // has initialised it: built once, here.
+    SECURITY_DESCRIPTOR descriptor = {};
+    UniqueLocalMemory acl = BuildEventSecurityDescriptor(&descriptor);
     SECURITY_ATTRIBUTES attributes = {};
     attributes.nLength = sizeof(attributes);
     attributes.lpSecurityDescriptor = &descriptor;
     attributes.bInheritHandle = FALSE;
 
-    // Without an initialised descriptor its content is undefined: create the
-    // events with no attributes at all (the creator's default security).
-    SECURITY_ATTRIBUTES* eventAttributes = &attributes;
-    PACL acl = nullptr;
-    if (InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION))
-        acl = BuildEventSecurityDescriptor(&descriptor);
-    else
-        eventAttributes = nullptr;
+    // A descriptor that could not be initialised is not passed on: the
+    // events then get the creator's default security. An initialised one
+    // serves with its open DACL, or without a DACL if that could not be built.
+    SECURITY_ATTRIBUTES* eventAttributes = IsValidSecurityDescriptor(&descriptor) ? &attributes : nullptr;
 
     SettingsChangedEvent =
         CreateNamedSignalEvent(eventAttributes, SETTINGS_CHANGED_EVENT_NAME, SETTINGS_CHANGED_EVENT_FALLBACK_NAME);
     ThreadStopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     MonitorCloseEvent =
         CreateNamedSignalEvent(eventAttributes, MONITOR_CLOSE_EVENT_NAME, MONITOR_CLOSE_EVENT_FALLBACK_NAME);
-
-    if (acl != nullptr)
-        LocalFree(acl);
 }
 
 void NotifySettingsChanged()

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "Handles.h"
+
 // Held until the process ends; null when creation failed for both names.
 extern HANDLE SettingsChangedEvent;
 extern HANDLE ThreadStopEvent;
@@ -14,10 +16,11 @@ extern const wchar_t SETTINGS_CHANGED_EVENT_FALLBACK_NAME[];  // session-local
 extern const wchar_t MONITOR_CLOSE_EVENT_NAME[];              // "Global\{4AC75521-...}"
 extern const wchar_t MONITOR_CLOSE_EVENT_FALLBACK_NAME[];
 
-// Fills `descriptor` with a DACL holding one ACE that grants Everyone
-// EVENT_ALL_ACCESS. Returns the ACL, which the caller frees with LocalFree
-// once the events exist, or null on failure (nothing to free then).
-PACL BuildEventSecurityDescriptor(SECURITY_DESCRIPTOR* descriptor);
+// Initialises the caller's `descriptor` and gives it a DACL holding one ACE
+// that grants Everyone EVENT_ALL_ACCESS. Returns the owner of the ACL, which
+// must outlive every use of the descriptor; empty on failure, when the
+// descriptor, if it could be initialised, has no DACL.
+UniqueLocalMemory BuildEventSecurityDescriptor(SECURITY_DESCRIPTOR* descriptor);
 
 // Creates or opens SettingsChangedEvent, ThreadStopEvent and
 // MonitorCloseEvent, in that order.

@@ -12,6 +12,8 @@ const wchar_t LAST_UPDATE_CHECK_VALUE[] = L"LastUpdateCheck";
 
 namespace {
 
+static_assert(STORED_TYPE_BINARY == REG_BINARY, "the update-check rule's value type is the registry's");
+
 const wchar_t* const VERSION_STRING_NAMES[] = {
     L"CompanyName",    L"FileDescription",  L"FileVersion", L"InternalName",   L"LegalCopyright",
     L"LegalTrademarks", L"OriginalFilename", L"ProductName", L"ProductVersion",

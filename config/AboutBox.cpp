@@ -19,12 +19,15 @@
 
 namespace {
 
+static_assert(STATIC_NOTIFY_STYLE == SS_NOTIFY && SS_LEFT == 0 && SS_CENTER == 1 && SS_RIGHT == 2,
+              "the link rule's style bits are the static control's");
+
 // The module whose version block the box shows (its creation parameter).
 HMODULE AboutModule = nullptr;
 
 // Underlined font of the links: made at the first coloured paint of a link,
 // deleted when the box goes away or the DPI changes.
-UniqueGdiObject LinkFont;
+UniqueFont LinkFont;
 
 void OpenUrl(HWND dialog, const wchar_t* url)
 {

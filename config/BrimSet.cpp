@@ -2,14 +2,11 @@
 // drive list dialog and the About box.
 #include <windows.h>
 #include <commctrl.h>
-#include <shellapi.h>
-#include <shlwapi.h>
 
 #include "BrimSet.h"
-#include "CommandLine.h"
 #include "DriveSettings.h"
-#include "Handles.h"
 #include "MessageLoop.h"
+#include "ProcessCommandLine.h"
 #include "SignalEvents.h"
 #include "resource.h"
 
@@ -26,21 +23,6 @@ constexpr int FRAME_HEIGHT = 100;
 // Guards against the Configure command arriving again while the drive list
 // dialog runs its modal loop on this thread.
 bool DriveListOpen = false;
-
-wchar_t UpperChar(wchar_t c)
-{
-    return static_cast<wchar_t>(reinterpret_cast<ULONG_PTR>(CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(c)))));
-}
-
-bool CommandLineHasCloseSwitch()
-{
-    int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (argv == nullptr)
-        return false;
-    UniqueLocalMemory owned(reinterpret_cast<HLOCAL>(argv));
-    return HasCloseSwitch(argc, argv, UpperChar);
-}
 
 void OnConfigure(HWND frame)
 {
@@ -108,7 +90,7 @@ bool InitInstance(HINSTANCE instance)
     ResourceInstance = instance;
 
     CreateSignalEvents();
-    if (CommandLineHasCloseSwitch()) {
+    if (CommandLineHasSwitch(HasCloseSwitch)) {
         RequestMonitorClose();
         return false;
     }
@@ -129,12 +111,6 @@ bool InitInstance(HINSTANCE instance)
 }
 
 }  // namespace
-
-void FormatByteSize(uint64_t bytes, wchar_t (&text)[BYTE_SIZE_TEXT_CAPACITY])
-{
-    text[0] = L'\0';
-    StrFormatByteSizeW(static_cast<LONGLONG>(bytes), text, BYTE_SIZE_TEXT_CAPACITY);
-}
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
 {

@@ -25,10 +25,6 @@ struct DriveListEntry {
     wchar_t Root[ROOT_PATH_CAPACITY] = {};  // "X:\"
 };
 
-// StrFormatByteSizeW's text for a byte count.
-constexpr int BYTE_SIZE_TEXT_CAPACITY = 20;
-void FormatByteSize(uint64_t bytes, wchar_t (&text)[BYTE_SIZE_TEXT_CAPACITY]);
-
 // DriveListDialog.cpp: the working dialog (template 130), modal.
 INT_PTR RunDriveListDialog(HWND owner);
 

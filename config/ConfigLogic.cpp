@@ -3,7 +3,7 @@
 #include "DriveSettingsRecord.h"
 #include "TextFormat.h"
 
-unsigned RecommendationStringId(uint64_t freeBytes, uint64_t threshold, uint64_t capacity)
+int RecommendationStringId(uint64_t freeBytes, uint64_t threshold, uint64_t capacity)
 {
     if (freeBytes < VERY_LOW_FREE_BYTES)
         return IDS_RECOMMEND_VERY_LOW;

@@ -6,20 +6,17 @@
 #include <cstddef>
 #include <cstdint>
 
-// String ids of the recommendation texts.
-constexpr unsigned IDS_RECOMMEND_VERY_LOW = 104;         // "Free some disk space. Very low!"
-constexpr unsigned IDS_RECOMMEND_REDUCE_SETTING = 105;   // "Reduce setting or free some disk space"
-constexpr unsigned IDS_RECOMMEND_NEAR_THRESHOLD = 106;   // "Near to alarm threshold."
-constexpr unsigned IDS_RECOMMEND_DEFRAGMENT = 120;       // "... insufficient space to defragment ..."
-constexpr unsigned RECOMMEND_NOTHING = 0;                // the cell is cleared
+#include "resource.h"  // the recommendation texts' string ids
 
-constexpr uint64_t VERY_LOW_FREE_BYTES = 1048576;        // below 1 MB free: very low
+constexpr int RECOMMEND_NOTHING = 0;  // the cell is cleared
+
 constexpr uint64_t NEAR_THRESHOLD_MARGIN = 2097152;      // within 2 MB of the threshold
 
-// The recommendation for a drive with `freeBytes` free, alarm threshold
-// `threshold` and `capacity` total bytes: one of the string ids above, or
-// RECOMMEND_NOTHING.
-unsigned RecommendationStringId(uint64_t freeBytes, uint64_t threshold, uint64_t capacity);
+// The recommendation for a drive with `freeBytes` free (below
+// VERY_LOW_FREE_BYTES, DriveSettingsRecord.h, it is very low), alarm threshold
+// `threshold` and `capacity` total bytes: one of the IDS_RECOMMEND_ string
+// ids, or RECOMMEND_NOTHING.
+int RecommendationStringId(uint64_t freeBytes, uint64_t threshold, uint64_t capacity);
 
 // The threshold a listed drive ends up with: its own, or 15 % of its
 // capacity (rounded down) when it has none.

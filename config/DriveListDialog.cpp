@@ -7,17 +7,20 @@
 
 #include <algorithm>
 #include <new>
-#include <vector>
 
 #include "BrimSet.h"
 #include "ConfigLogic.h"
-#include "DriveRoots.h"
+#include "DriveQueries.h"
 #include "DriveSettings.h"
 #include "SignalEvents.h"
 #include "VersionInfo.h"
 #include "resource.h"
 
 namespace {
+
+static_assert(LIST_ITEM_STATE_CHANGED == LVIF_STATE && STATE_IMAGE_BITS == LVIS_STATEIMAGEMASK &&
+                  UNCHECKED_STATE_IMAGE == INDEXTOSTATEIMAGEMASK(1) && CHECKED_STATE_IMAGE == INDEXTOSTATEIMAGEMASK(2),
+              "the check-box rule's state bits are the list view's");
 
 const wchar_t COLUMN_WIDTH_RESOURCE_TYPE[] = L"RT_RCDATA";
 const wchar_t HELP_PAGE[] = L"docs\\Brimline.html";
@@ -41,11 +44,6 @@ bool ColumnWidthsLoaded = false;
 bool SettingsModified = false;
 
 enum FillMode { FILL_INSERT, FILL_REFRESH };
-
-bool IsDriveIndex(int drive)
-{
-    return drive >= 0 && drive < DRIVE_COUNT;
-}
 
 DriveListEntry* EntryOfRow(HWND list, int row)
 {
@@ -121,7 +119,7 @@ void SetByteSizeCell(HWND list, int row, int column, uint64_t bytes)
     SetCellText(list, row, column, text);
 }
 
-void SetRecommendationCell(HWND list, int row, unsigned stringId)
+void SetRecommendationCell(HWND list, int row, int stringId)
 {
     if (stringId == RECOMMEND_NOTHING) {
         SetCellText(list, row, COLUMN_RECOMMENDATION, L"");
@@ -197,15 +195,9 @@ bool FillDriveRow(HWND list, int row, int drive, const wchar_t* root, FillMode m
 
 void ListFixedDrives(HWND list)
 {
-    DWORD size = GetLogicalDriveStringsW(0, nullptr);
-    std::vector<wchar_t> roots(static_cast<size_t>(size) + 2, L'\0');
-    DWORD length = GetLogicalDriveStringsW(size, roots.data());
-    if (length == 0 || length > size)
-        return;
-    uint32_t mask = GetLogicalDrives();
-
+    DriveRootList drives = ReadDriveRoots();
     int rows = 0;
-    WalkDriveRoots(roots.data(), mask, [&](int drive, const wchar_t* root) {
+    WalkDriveRoots(drives.roots.get(), drives.driveMask, [&](int drive, const wchar_t* root) {
         if (GetDriveTypeW(root) == DRIVE_FIXED && FillDriveRow(list, rows, drive, root, FILL_INSERT))
             ++rows;
     });

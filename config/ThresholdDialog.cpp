@@ -5,6 +5,7 @@
 
 #include "BrimSet.h"
 #include "ConfigLogic.h"
+#include "DriveQueries.h"
 #include "DriveSettingsRecord.h"
 #include "resource.h"
 

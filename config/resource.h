@@ -1,5 +1,8 @@
-// Resource ids of BrimSet. Read by the resource compiler and by the code.
+// Resource ids of BrimSet. Plain macros: the resource compiler reads this
+// file too, and so does the pure logic (ConfigLogic.h).
 #pragma once
+
+#include "SharedResource.h"
 
 // Icon, menu and accelerators.
 #define IDI_BRIMSET 107
@@ -41,17 +44,13 @@
 #define IDC_FILEVERSION 15
 #define IDC_COPYRIGHT 16
 
-// Strings. 103, 107 and 113 are shared with the common code, which declares
-// them as constants; the resource script needs them as macros.
-#ifdef RC_INVOKED
-#define IDS_APP_TITLE 103
-#define IDS_WRITE_FAILED 107
-#define IDS_SETTINGS_ACCESS_DENIED 113
+// Strings; the title and the texts of a failed save are among the shared
+// ids. The recommendations are what RecommendationStringId (ConfigLogic.h)
+// returns.
 #define IDS_RECOMMEND_VERY_LOW 104
 #define IDS_RECOMMEND_REDUCE_SETTING 105
 #define IDS_RECOMMEND_NEAR_THRESHOLD 106
 #define IDS_RECOMMEND_DEFRAGMENT 120
-#endif
 #define IDS_CONFIRM_DISCARD 108
 #define IDS_POLICY_ACCESS_DENIED 114
 #define IDS_COLUMN_DRIVE 115

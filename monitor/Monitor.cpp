@@ -12,6 +12,7 @@
 #include "MessageLoop.h"
 #include "Monitor.h"
 #include "MonitorLogic.h"
+#include "ProcessCommandLine.h"
 #include "Scan.h"
 #include "SignalEvents.h"
 #include "VersionInfo.h"
@@ -39,20 +40,6 @@ UINT TaskbarCreatedMessage = 0;  // 0 until registered, and if registration fail
 HANDLE InstanceGuardEvent = nullptr;
 bool CleanupToolFound = false;
 HANDLE EventThread = nullptr;
-
-wchar_t UpperChar(wchar_t c)
-{
-    LPWSTR upper = CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(c)));
-    return static_cast<wchar_t>(reinterpret_cast<ULONG_PTR>(upper));
-}
-
-bool RestartRequested()
-{
-    int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    UniqueLocalMemory owned(argv);
-    return argv != nullptr && HasRestartSwitch(argc, argv, UpperChar);
-}
 
 // Program starts are fire and forget: the result is not looked at.
 void StartProgram(HWND owner, const wchar_t* file, const wchar_t* parameters)
@@ -117,8 +104,7 @@ void ShowTrayMenu(HWND window, int driveIndex)
 
 LRESULT OnTaskbarCreated()
 {
-    // The old taskbar took the icons with it; the next tick adds them again.
-    TrayIconMask = 0;
+    ForgetTrayIcons();
     return 0;
 }
 
@@ -167,7 +153,7 @@ LRESULT OnTrayIcon(HWND window, WPARAM iconId, LPARAM event)
         break;
     case NIN_BALLOONUSERCLICK:
         if (AskMuteBalloons(window) == IDYES)
-            BalloonMuteMask |= DriveBit(driveIndex);
+            MuteBalloons(driveIndex);
         break;
     default:
         break;
@@ -267,7 +253,7 @@ bool InitMonitorInstance(HINSTANCE instance)
     ModuleInstance = instance;
     CreateSignalEvents();
 
-    if (RestartRequested()) {
+    if (CommandLineHasSwitch(HasRestartSwitch)) {
         std::wstring path = ModuleFilePath(instance);
         StartProgram(nullptr, path.c_str(), RESTARTED_PARAMETERS);
         return false;

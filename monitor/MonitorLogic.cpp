@@ -5,11 +5,7 @@
 
 bool HasRestartSwitch(int argc, const wchar_t* const* argv, CharUpperFunction upper)
 {
-    for (int i = 1; i < argc && argv != nullptr; ++i) {
-        if (SwitchLetter(argv[i], upper) == L'R')
-            return true;
-    }
-    return false;
+    return HasSwitch(argc, argv, L'R', upper);
 }
 
 std::wstring DriveRootPath(int driveIndex)

@@ -1,22 +1,22 @@
 #include "Scan.h"
 
 #include <shellapi.h>
-#include <shlwapi.h>
 
-#include <memory>
-#include <new>
-
+#include "DriveQueries.h"
 #include "DriveSettings.h"
 #include "Monitor.h"
 #include "MonitorLogic.h"
 #include "TextFormat.h"
 #include "resource.h"
 
-uint32_t TrayIconMask = 0;
-uint32_t BalloonMuteMask = 0;
-DriveTrayStateArray DriveTrayStateTable = {};
-
 namespace {
+
+// Drives that now have a tray icon (bit i: drive index i).
+uint32_t TrayIconMask = 0;
+// Drives whose repeat balloons the user muted.
+uint32_t BalloonMuteMask = 0;
+// Back-off of each drive's balloons, valid while its icon exists.
+DriveTrayStateArray DriveTrayStateTable = {};
 
 static_assert(BALLOON_KIND_INFO == NIIF_INFO && BALLOON_KIND_WARNING == NIIF_WARNING &&
                   BALLOON_KIND_ERROR == NIIF_ERROR,
@@ -24,7 +24,6 @@ static_assert(BALLOON_KIND_INFO == NIIF_INFO && BALLOON_KIND_WARNING == NIIF_WAR
 
 constexpr UINT BALLOON_TIMEOUT = 10000;  // ms
 constexpr UINT TRAY_ICON_SIZE = 16;      // pixels
-constexpr int SIZE_TEXT_LENGTH = 20;     // characters, as StrFormatByteSizeW fills it
 constexpr int TEMPLATE_LENGTH = 256;
 
 // The tray icon, loaded at the first add and kept for the life of the
@@ -48,12 +47,6 @@ NOTIFYICONDATAW DriveIconData(HWND window, int driveIndex)
     data.hWnd = window;
     data.uID = static_cast<UINT>(driveIndex);
     return data;
-}
-
-void FormatSizeText(uint64_t bytes, wchar_t (&text)[SIZE_TEXT_LENGTH])
-{
-    text[0] = L'\0';
-    StrFormatByteSizeW(static_cast<LONGLONG>(bytes), text, SIZE_TEXT_LENGTH);
 }
 
 // A string-table template filled with the drive letter and the size text.
@@ -95,8 +88,8 @@ struct ShellTray {
 
     bool AddIcon(int driveIndex, const DriveSpace& space, BalloonKind kind)
     {
-        wchar_t sizeText[SIZE_TEXT_LENGTH];
-        FormatSizeText(space.freeBytes, sizeText);
+        wchar_t sizeText[BYTE_SIZE_TEXT_CAPACITY];
+        FormatByteSize(space.freeBytes, sizeText);
         NOTIFYICONDATAW data = DriveIconData(window, driveIndex);
         SetLowSpaceBalloon(data, driveIndex, kind, sizeText);
         data.uFlags |= NIF_MESSAGE | NIF_ICON | NIF_TIP;
@@ -109,8 +102,8 @@ struct ShellTray {
     // A new balloon on the existing icon; its image and tip stay.
     bool RepeatBalloon(int driveIndex, const DriveSpace& space, BalloonKind kind)
     {
-        wchar_t sizeText[SIZE_TEXT_LENGTH];
-        FormatSizeText(space.freeBytes, sizeText);
+        wchar_t sizeText[BYTE_SIZE_TEXT_CAPACITY];
+        FormatByteSize(space.freeBytes, sizeText);
         NOTIFYICONDATAW data = DriveIconData(window, driveIndex);
         SetLowSpaceBalloon(data, driveIndex, kind, sizeText);
         return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
@@ -129,20 +122,11 @@ struct ShellTray {
 
 void ScanDrives(HWND window)
 {
-    DWORD length = GetLogicalDriveStringsW(0, nullptr);
-    if (length == 0)
+    DriveRootList drives = ReadDriveRoots();
+    if (!drives.roots)
         return;
-    // One zeroed character more than asked for: the list ends with an empty
-    // string whatever the second call does.
-    std::unique_ptr<wchar_t[]> roots(new (std::nothrow) wchar_t[length + 1]());
-    if (!roots)
-        return;
-    DWORD written = GetLogicalDriveStringsW(length, roots.get());
-    if (!IsRootListComplete(length, written))
-        return;
-
     ShellTray tray = { window };
-    ScanDriveRoots(roots.get(), GetLogicalDrives(), DriveSettingsTable, TrayIconMask, BalloonMuteMask,
+    ScanDriveRoots(drives.roots.get(), drives.driveMask, DriveSettingsTable, TrayIconMask, BalloonMuteMask,
                    DriveTrayStateTable, tray);
 }
 
@@ -152,8 +136,8 @@ void RefreshTrayTip(HWND window, int driveIndex)
     ULARGE_INTEGER freeBytes = {};
     if (!GetDiskFreeSpaceExW(root.c_str(), &freeBytes, nullptr, nullptr))
         return;
-    wchar_t sizeText[SIZE_TEXT_LENGTH];
-    FormatSizeText(freeBytes.QuadPart, sizeText);
+    wchar_t sizeText[BYTE_SIZE_TEXT_CAPACITY];
+    FormatByteSize(freeBytes.QuadPart, sizeText);
     NOTIFYICONDATAW data = DriveIconData(window, driveIndex);
     data.uFlags = NIF_TIP;
     FormatDriveText(data.szTip, IDS_LOW_SPACE_TIP, driveIndex, sizeText);
@@ -168,4 +152,19 @@ void DeleteAllTrayIcons(HWND window)
         NOTIFYICONDATAW data = DriveIconData(window, i);
         Shell_NotifyIconW(NIM_DELETE, &data);
     }
+}
+
+void ForgetTrayIcons()
+{
+    TrayIconMask = 0;
+}
+
+void MuteBalloons(int driveIndex)
+{
+    BalloonMuteMask |= DriveBit(driveIndex);
+}
+
+uint32_t CurrentTrayIconMask()
+{
+    return TrayIconMask;
 }

@@ -35,11 +35,6 @@ TrayAction DecideTrayAction(bool low, bool hasIcon, bool muted, bool balloonDue)
     return balloonDue && !muted ? TRAY_ACTION_REPEAT_BALLOON : TRAY_ACTION_NONE;
 }
 
-bool IsRootListComplete(size_t capacity, size_t returned)
-{
-    return returned != 0 && returned < capacity;
-}
-
 void RecordIconAdded(int driveIndex, uint32_t now, uint32_t& iconMask, uint32_t& muteMask,
                      DriveTrayStateArray& table)
 {

@@ -21,7 +21,6 @@ typedef DriveTrayState DriveTrayStateArray[DRIVE_COUNT];
 
 constexpr uint32_t FIRST_BALLOON_INTERVAL = 300000;     // 5 minutes
 constexpr uint32_t LARGEST_BALLOON_INTERVAL = 7200000;  // 2 hours
-constexpr uint64_t VERY_LOW_FREE_BYTES = 1048576;       // below this the balloon shows an error icon
 
 // Balloon icon kinds, with the values of the shell's NIIF_INFO,
 // NIIF_WARNING and NIIF_ERROR.
@@ -48,9 +47,6 @@ struct DriveSpace {
 
 inline uint32_t DriveBit(int driveIndex) { return 1u << driveIndex; }
 
-// Whether a number received from outside (a message parameter) names a drive.
-inline bool IsDriveIndex(uint64_t value) { return value < static_cast<uint64_t>(DRIVE_COUNT); }
-
 // Low: the drive is watched and its free space is strictly below the threshold.
 bool IsDriveLow(uint64_t freeBytes, const DriveSetting& setting);
 
@@ -65,11 +61,6 @@ bool IsBalloonDue(uint32_t now, uint32_t lastBalloonTick, uint32_t balloonInterv
 uint32_t NextBalloonInterval(uint32_t balloonInterval);
 
 TrayAction DecideTrayAction(bool low, bool hasIcon, bool muted, bool balloonDue);
-
-// Whether the second call of the root-list query filled the buffer: it
-// returns the characters written without the final terminator, or the size
-// needed when the list grew meanwhile, or 0 on failure.
-bool IsRootListComplete(size_t capacity, size_t returned);
 
 // Bookkeeping after a successful add: first balloon now, 5 minutes to the
 // next, icon recorded, mute cleared.

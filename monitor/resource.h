@@ -2,6 +2,8 @@
 // compiler reads this file too.
 #pragma once
 
+#include "SharedResource.h"
+
 // Icons
 #define IDI_BRIMWATCH 107        // the class's large icon
 #define IDI_SMALL 108            // the class's small icon and the tray icon
@@ -10,11 +12,7 @@
 #define IDC_BRIMWATCH 109        // class menu and accelerator table
 #define IDM_TRAY 133             // the tray icon's popup menu
 
-// Strings. The title, 103, is IDS_APP_TITLE of the shared settings code;
-// the resource script alone needs the macro.
-#ifdef RC_INVOKED
-#define IDS_APP_TITLE 103
-#endif
+// Strings; the title, IDS_APP_TITLE, is among the shared ids.
 #define IDS_LOW_SPACE_BALLOON 108
 #define IDS_LOW_SPACE_TIP 110
 #define IDS_MUTE_QUESTION 121

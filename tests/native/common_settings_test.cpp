@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "DriveRoots.h"
@@ -12,6 +15,37 @@ std::vector<uint8_t> ImageOf(const DriveSettingsImage& table)
 {
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&table[0]);
     return std::vector<uint8_t>(bytes, bytes + DRIVE_SETTINGS_SIZE);
+}
+
+// The root-list query as a script: the size the first call reports, what
+// the second call writes into the buffer and what it returns.
+struct ScriptedDriveSystem {
+    size_t sizeNeeded = 0;
+    std::wstring written;
+    size_t returned = 0;
+    uint32_t mask = 0;
+    std::vector<size_t> capacities;
+    int maskCalls = 0;
+
+    size_t RootList(wchar_t* buffer, size_t capacity)
+    {
+        capacities.push_back(capacity);
+        if (buffer != nullptr)
+            std::copy_n(written.begin(), std::min(written.size(), capacity), buffer);
+        return buffer == nullptr ? sizeNeeded : returned;
+    }
+    uint32_t DriveMask()
+    {
+        ++maskCalls;
+        return mask;
+    }
+};
+
+std::vector<std::pair<int, std::wstring>> DrivesOf(const DriveRootList& list)
+{
+    std::vector<std::pair<int, std::wstring>> drives;
+    WalkDriveRoots(list.roots.get(), list.driveMask, [&](int i, const wchar_t* root) { drives.emplace_back(i, root); });
+    return drives;
 }
 
 void FillWithPattern(DriveSettingsImage& table)
@@ -136,4 +170,59 @@ TEST(DriveRoots, LetterInsideTheRootIsNeverParsedAndTheWalkStopsAtEitherEnd)
     EXPECT_TRUE(indexes.empty());
     WalkDriveRoots(nullptr, 0xFFFFFFFFu, [&](int i, const wchar_t*) { indexes.push_back(i); });
     EXPECT_TRUE(indexes.empty());
+}
+
+TEST(DriveRoots, RootListCompleteOnlyWhenItFitted)
+{
+    EXPECT_TRUE(IsRootListComplete(9, 8));
+    EXPECT_FALSE(IsRootListComplete(9, 0));   // the call failed
+    EXPECT_FALSE(IsRootListComplete(9, 13));  // a drive came meanwhile
+    EXPECT_FALSE(IsRootListComplete(9, 9));
+}
+
+TEST(DriveRoots, ListIsReadWholeInABufferOfTheReportedSizeThenTheMask)
+{
+    ScriptedDriveSystem system;
+    system.sizeNeeded = 9;
+    system.written = std::wstring(L"C:\\\0D:\\\0\0", 9);
+    system.returned = 8;
+    system.mask = 0b1100;
+    DriveRootList list = ReadDriveRootList(system);
+    EXPECT_EQ(system.capacities, std::vector<size_t>({ 0, 9 }));
+    EXPECT_EQ(system.maskCalls, 1);
+    const std::vector<std::pair<int, std::wstring>> expected = { { 2, L"C:\\" }, { 3, L"D:\\" } };
+    EXPECT_EQ(DrivesOf(list), expected);
+}
+
+TEST(DriveRoots, NoListWhenAQueryFailsOrTheListGrew)
+{
+    ScriptedDriveSystem failed;  // the sizing call fails: no second call
+    failed.mask = 0b100;
+    DriveRootList list = ReadDriveRootList(failed);
+    EXPECT_FALSE(list.roots);
+    EXPECT_EQ(failed.capacities.size(), 1u);
+
+    ScriptedDriveSystem grew;  // a drive came between the calls
+    grew.sizeNeeded = 5;
+    grew.written = L"C:\\";
+    grew.returned = 9;
+    grew.mask = 0b1100;
+    list = ReadDriveRootList(grew);
+    EXPECT_FALSE(list.roots);
+    EXPECT_EQ(grew.maskCalls, 0);
+    EXPECT_TRUE(DrivesOf(list).empty());
+}
+
+TEST(DriveRoots, ListEndsWithinItsBufferWhateverTheSystemWrote)
+{
+    // A second call that fills every character and reports success: the
+    // walk still ends inside the buffer (AddressSanitizer watches it).
+    ScriptedDriveSystem system;
+    system.sizeNeeded = 6;
+    system.written = L"C:\\xyz";
+    system.returned = 5;
+    system.mask = 0b100;
+    DriveRootList list = ReadDriveRootList(system);
+    const std::vector<std::pair<int, std::wstring>> expected = { { 2, L"C:\\xyz" } };
+    EXPECT_EQ(DrivesOf(list), expected);
 }

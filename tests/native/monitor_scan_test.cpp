@@ -138,14 +138,6 @@ TEST(ScanLogic, BalloonDueAcrossTheTickWrap)
     EXPECT_FALSE(IsBalloonDue(1299999, 1000000, 300000));
 }
 
-TEST(ScanLogic, RootListCompleteOnlyWhenItFitted)
-{
-    EXPECT_TRUE(IsRootListComplete(9, 8));
-    EXPECT_FALSE(IsRootListComplete(9, 0));   // the call failed
-    EXPECT_FALSE(IsRootListComplete(9, 13));  // a drive came meanwhile
-    EXPECT_FALSE(IsRootListComplete(9, 9));
-}
-
 TEST_F(ScanFixture, RemovableRootIsConsumedSoCGetsIdTwo)
 {
     // A: is in the mask but not fixed, B: is absent; the second root is C:.

@@ -43,7 +43,8 @@ void ExpectOneEveryoneAce(PACL acl)
 TEST(SignalEvents, DescriptorHoldsOneAceForEveryone)
 {
     SECURITY_DESCRIPTOR descriptor;
-    PACL acl = BuildEventSecurityDescriptor(&descriptor);
+    UniqueLocalMemory owned = BuildEventSecurityDescriptor(&descriptor);
+    PACL acl = static_cast<PACL>(owned.Get());
     ASSERT_NE(acl, nullptr);
     EXPECT_TRUE(IsValidSecurityDescriptor(&descriptor));
     EXPECT_EQ(acl->AclRevision, ACL_REVISION);
@@ -61,7 +62,6 @@ TEST(SignalEvents, DescriptorHoldsOneAceForEveryone)
     BOOL ownerDefaulted = FALSE;
     ASSERT_TRUE(GetSecurityDescriptorOwner(&descriptor, &owner, &ownerDefaulted));
     EXPECT_EQ(owner, nullptr);
-    LocalFree(acl);
 }
 
 TEST(SignalEvents, EventsAreCreatedUnderTheirNamesWithTheOpenDescriptor)

@@ -1,0 +1,40 @@
+# brim_add_program: one Windows program of the product, built as every one
+# of them is built (BrimWatch, BrimSet and the programs still to come).
+#
+#   brim_add_program(<name>
+#       SOURCES <file>...          the C++ sources
+#       RESOURCE_SCRIPT <file>     the .rc, which embeds the manifest and
+#                                  includes resource.h and the version block
+#       MANIFEST <file>            the manifest the script embeds
+#       RESOURCE_FILES <file>...   what else the script pulls in (icons, data)
+#       LIBRARIES <library>...)
+#
+# Paths are relative to the calling folder, which holds the program's
+# resource.h. The script is compiled again whenever one of its inputs
+# changes, the shared headers of common/ included. The runtime is linked
+# statically for every Windows target of the tree (root CMakeLists.txt), so
+# that a program needs no DLL beyond the system's.
+function(brim_add_program name)
+    cmake_parse_arguments(PARSE_ARGV 1 ARG "" "RESOURCE_SCRIPT;MANIFEST" "SOURCES;RESOURCE_FILES;LIBRARIES")
+    add_executable(${name} WIN32 ${ARG_SOURCES} ${ARG_RESOURCE_SCRIPT})
+    target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES})
+
+    set(script_inputs resource.h ${ARG_MANIFEST} ${ARG_RESOURCE_FILES})
+    list(TRANSFORM script_inputs PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+    foreach(shared IN ITEMS SharedResource.h Version.h VersionBlock.rc)
+        list(APPEND script_inputs ${PROJECT_SOURCE_DIR}/common/${shared})
+    endforeach()
+    set_source_files_properties(${ARG_RESOURCE_SCRIPT} PROPERTIES OBJECT_DEPENDS "${script_inputs}")
+
+    if(MSVC)
+        # The manifest comes from the resource script alone.
+        target_link_options(${name} PRIVATE /MANIFEST:NO)
+    elseif(MINGW AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+        # The programs catch no exceptions; with GCC's static runtime
+        # (libstdc++) they take the library's throw helpers and terminate
+        # handler from this file, which keeps the demangler and the
+        # standard exception classes out.
+        target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/common/MinGwLeanRuntime.cpp)
+    endif()
+endfunction()

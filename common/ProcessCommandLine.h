@@ -1,0 +1,14 @@
+// The running program's own command line, read with the switch rules of
+// CommandLine.h.
+#pragma once
+
+#include "CommandLine.h"
+
+// A rule over the arguments, argv[0] being the program: HasCloseSwitch,
+// HasRestartSwitch.
+typedef bool (*SwitchRule)(int argc, const wchar_t* const* argv, CharUpperFunction upper);
+
+// Splits the process's command line as the shell does (CommandLineToArgvW)
+// and asks `rule`, with characters upper-cased as the system does it
+// (CharUpperW on a single character). False when the line cannot be split.
+bool CommandLineHasSwitch(SwitchRule rule);
