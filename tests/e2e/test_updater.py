@@ -4,13 +4,10 @@ same version and each kind of failure, the policy that switches checks off,
 one updater at a time, and the About box's link starting the real updater.
 """
 
-import contextlib
 import socket
 import subprocess
 import sys
-import tempfile
 import unittest
-from pathlib import Path
 
 from brimharness import WineEnv, read_records, require_programs, wait_for
 from brimcases import (ConfigTestCase, IDC_ABOUT, IDC_CLOSE, IDC_MESSAGE, IDC_UPDATELINK, INSTALL_DIR,
@@ -35,22 +32,17 @@ class FeedServer:
     """python3 -m http.server over a folder of feed files, on a free
     loopback port; its log lists the requests that reached it."""
 
-    def __init__(self, logs_dir):
-        self._folder = tempfile.TemporaryDirectory()
-        self.folder = Path(self._folder.name)
+    def __init__(self, env):
+        self.folder = env.root / "feeds"
+        self.folder.mkdir()
         self.port = free_port()
-        self._log_path = Path(logs_dir) / "feed-server.log"
-        with open(self._log_path, "ab") as log:
-            self._proc = subprocess.Popen([sys.executable, "-m", "http.server", str(self.port), "--bind", "127.0.0.1",
-                                           "--directory", str(self.folder)],
+        self._log = env.logs_dir / "feed-server.log"
+        with open(self._log, "ab") as log:
+            self._proc = subprocess.Popen([sys.executable, "-u", "-m", "http.server", str(self.port), "--bind",
+                                           "127.0.0.1", "--directory", str(self.folder)],
                                           stdin=subprocess.DEVNULL, stdout=log, stderr=log)
-        if not wait_for(self._listening, 30, 0.1):
-            raise RuntimeError("the feed server did not start; see %s" % self._log_path)
-
-    def _listening(self):
-        with contextlib.suppress(OSError), socket.create_connection(("127.0.0.1", self.port), 1):
-            return True
-        return False
+        if not wait_for(lambda: "Serving HTTP" in self._log.read_text(), 30, 0.1):
+            raise RuntimeError("the feed server did not start; see %s" % self._log)
 
     def url(self, name):
         return "http://127.0.0.1:%d/%s" % (self.port, name)
@@ -61,14 +53,12 @@ class FeedServer:
 
     def requests(self):
         """The paths requested so far, in order."""
-        text = self._log_path.read_text(errors="replace")
-        return [line.split('"')[1].split()[1] for line in text.splitlines() if '"GET ' in line]
+        return [line.split('"')[1].split()[1] for line in self._log.read_text().splitlines() if '"GET ' in line]
 
     def stop(self):
         if self._proc.poll() is None:
             self._proc.terminate()
             self._proc.wait(10)
-        self._folder.cleanup()
 
 
 def feed(version, page=PAGE):
@@ -87,7 +77,7 @@ class UpdaterTestCase(unittest.TestCase):
         return self.env
 
     def start_server(self):
-        self.server = FeedServer(self.env.logs_dir)
+        self.server = FeedServer(self.env)
         self.addCleanup(self.server.stop)
         self.later = self.server.put("later.txt", feed(LATER))
         self.same = self.server.put("same.txt", feed(INSTALLED))
@@ -100,9 +90,6 @@ class UpdaterTestCase(unittest.TestCase):
         """Starts the updater as the launcher does (or with `args`)."""
         args = [caller, "0", str(version), origin] if args is None else args
         return self.env.start(UPDATER_EXE, *args, log="updater.log")
-
-    def updater_windows(self):
-        return [w for w in self.env.windows() if w["class"] == "#32770" and w["title"] == UPDATE_TITLE]
 
     def wait_message(self, proc=None):
         """The updater's window once its check has ended, and its message."""
@@ -125,7 +112,6 @@ class UpdaterTestCase(unittest.TestCase):
         """Ended with 0 without anyone answering a window: the window is
         modal, so a program that showed one would still be running."""
         self.assertEqual(self.env.wait_exit(proc, 30), 0)
-        self.assertEqual(self.updater_windows(), [])
 
     def record_browser(self):
         """Makes https addresses open with a recorder; returns its log."""
@@ -206,7 +192,7 @@ class UpdaterPolicyTest(UpdaterTestCase):
         window, _ = self.wait_message(first)
         self.assertEqual(env.wait_exit(self.start_updater(USER), 30), 0)
         self.assertEqual(env.wait_exit(self.start_updater(SCHEDULE), 30), 0)
-        self.assertEqual([w["hwnd"] for w in self.updater_windows()], [window])
+        self.assertEqual([w["hwnd"] for w in env.windows() if w["title"] == UPDATE_TITLE], [window])
         self.close(first, window)
         self.assertEqual(len(self.server.requests()), 1)
 
