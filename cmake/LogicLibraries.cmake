@@ -23,4 +23,10 @@ add_library(brim_config_logic STATIC
 target_include_directories(brim_config_logic PUBLIC ${BRIM_LOGIC_ROOT}/config)
 target_link_libraries(brim_config_logic PUBLIC brim_common_logic)
 
-set_property(GLOBAL PROPERTY BRIM_LOGIC_LIBRARIES brim_common_logic brim_monitor_logic brim_config_logic)
+add_library(brim_updater_logic STATIC
+    ${BRIM_LOGIC_ROOT}/updater/UpdaterLogic.cpp)
+target_include_directories(brim_updater_logic PUBLIC ${BRIM_LOGIC_ROOT}/updater)
+target_link_libraries(brim_updater_logic PUBLIC brim_common_logic)
+
+set_property(GLOBAL PROPERTY BRIM_LOGIC_LIBRARIES
+    brim_common_logic brim_monitor_logic brim_config_logic brim_updater_logic)

@@ -4,7 +4,8 @@
 #   <build>/Brimline-<version>-x86.msi   (32-bit toolchain)
 # The version and maker come from common/Version.h, so the programs' version
 # blocks and the package always agree. The package holds stripped copies of
-# the programs and the help page, laid out as installed in <build>/package/
+# the programs (the updater among them) and the help page, laid out as
+# installed in <build>/package/
 # (the release script takes them from there too).
 # Without wixl the build goes on without a package and says so.
 
@@ -44,7 +45,7 @@ set(BRIM_PACKAGE_FILE
 
 # Stripped copies of the programs: symbols do not ship.
 set(BRIM_PACKAGE_PROGRAMS "")
-foreach(program_target BrimWatch BrimSet)
+foreach(program_target BrimWatch BrimSet VelloranUpdater)
     set(copy "${BRIM_PACKAGE_DIR}/${program_target}.exe")
     if(CMAKE_STRIP)
         set(copy_command "${CMAKE_STRIP}" --strip-all -o "${copy}" "$<TARGET_FILE:${program_target}>")

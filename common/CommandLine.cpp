@@ -27,3 +27,21 @@ bool HasCloseSwitch(int argc, const wchar_t* const* argv, CharUpperFunction uppe
 {
     return HasSwitch(argc, argv, L'U', upper);
 }
+
+const wchar_t* SkipProgramToken(const wchar_t* commandLine)
+{
+    const wchar_t* p = commandLine != nullptr ? commandLine : L"";
+    if (*p == L'"') {
+        ++p;
+        while (*p != L'\0' && *p != L'"')
+            ++p;
+        if (*p == L'"')
+            ++p;
+    } else {
+        while (*p != L'\0' && *p != L' ' && *p != L'\t')
+            ++p;
+    }
+    while (*p == L' ' || *p == L'\t')
+        ++p;
+    return p;
+}

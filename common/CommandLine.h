@@ -18,3 +18,8 @@ bool IsCloseSwitch(const wchar_t* argument, CharUpperFunction upper);
 
 // Whether any argument after the program name (argv[0]) is the close switch.
 bool HasCloseSwitch(int argc, const wchar_t* const* argv, CharUpperFunction upper);
+
+// What follows the program token of a process's command line, as the
+// system's parser skips that token (a quoted token ends at the next quote, a
+// plain one at white space), without the white space after it.
+const wchar_t* SkipProgramToken(const wchar_t* commandLine);

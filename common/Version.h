@@ -1,5 +1,5 @@
-// The product's version and maker details, in one place for both programs'
-// version blocks and the About box. Plain macros: the resource compiler
+// The product's version and maker details, in one place for the programs'
+// version blocks, the About box and the updater. Plain macros: the resource compiler
 // reads this file too.
 #pragma once
 
@@ -16,3 +16,7 @@
 // The maker's support address and web page (About box links).
 #define BRIM_SUPPORT_EMAIL L"support@velloran.example"
 #define BRIM_WEB_SITE_URL L"https://www.velloran.example/brimline"
+
+// The maker's update feed, which the updater reads unless the administrator's
+// policy names another (UpdateFeedUrl).
+#define BRIM_UPDATE_FEED_URL L"https://www.velloran.example/brimline/update.txt"

@@ -4,8 +4,8 @@
 #
 #   build/release/Brimline-<version>-x64.msi
 #   build/release/Brimline-<version>-x86.msi
-#   build/release/x64/BrimWatch.exe, x64/BrimSet.exe    (stripped)
-#   build/release/x86/BrimWatch.exe, x86/BrimSet.exe    (stripped)
+#   build/release/x64/BrimWatch.exe, BrimSet.exe, VelloranUpdater.exe  (stripped)
+#   build/release/x86/BrimWatch.exe, BrimSet.exe, VelloranUpdater.exe  (stripped)
 #   build/release/docs/Brimline.html
 #   build/release/SHA256SUMS                            (sha256sum -c reads it)
 #
@@ -50,7 +50,8 @@ for pair in x64:win64 x86:win32; do
     arch=${pair%%:*}
     tree=$BUILD/${pair#*:}
     msi=$tree/$PRODUCT-$VERSION-$arch.msi
-    for file in "$msi" "$tree/package/BrimWatch.exe" "$tree/package/BrimSet.exe"; do
+    programs=("$tree/package/BrimWatch.exe" "$tree/package/BrimSet.exe" "$tree/package/VelloranUpdater.exe")
+    for file in "$msi" "${programs[@]}"; do
         if [ ! -f "$file" ]; then
             echo "release: $file was not built" >&2
             exit 1
@@ -58,7 +59,7 @@ for pair in x64:win64 x86:win32; do
     done
     mkdir -p "$RELEASE/$arch"
     cp "$msi" "$RELEASE/"
-    cp "$tree/package/BrimWatch.exe" "$tree/package/BrimSet.exe" "$RELEASE/$arch/"
+    cp "${programs[@]}" "$RELEASE/$arch/"
 done
 cp "$ROOT/docs/Brimline.html" "$RELEASE/docs/"
 

@@ -17,6 +17,8 @@
 
 #include <shellapi.h>
 
+#include "CommandLine.h"
+
 namespace {
 
 std::wstring OwnPath()
@@ -67,26 +69,6 @@ bool AppendLine(const std::wstring& path, const std::wstring& line)
         return ok && written == bytes.size();
     }
     return false;
-}
-
-// The command line after the program token, as the system's parser would
-// skip it: a quoted token ends at the next quote, a plain one at white space.
-std::wstring CommandTail(const wchar_t* commandLine)
-{
-    const wchar_t* p = commandLine;
-    if (*p == L'"') {
-        ++p;
-        while (*p != L'\0' && *p != L'"')
-            ++p;
-        if (*p == L'"')
-            ++p;
-    } else {
-        while (*p != L'\0' && *p != L' ' && *p != L'\t')
-            ++p;
-    }
-    while (*p == L' ' || *p == L'\t')
-        ++p;
-    return p;
 }
 
 }  // namespace
@@ -141,7 +123,8 @@ int RunRecorder()
         LocalFree(argv);
 
     // The main log last: a test that sees its line finds the raw one too.
-    bool recorded = AppendLine(logPath + L".cmdline", CommandTail(GetCommandLineW())) && AppendLine(logPath, joined);
+    bool recorded =
+        AppendLine(logPath + L".cmdline", SkipProgramToken(GetCommandLineW())) && AppendLine(logPath, joined);
     if (holdMilliseconds != 0)
         Sleep(holdMilliseconds);
     if (!recorded) {

@@ -1,5 +1,6 @@
 """The base test cases of the end-to-end tests, and the programs' own
-facts they use: MonitorTestCase runs BrimWatch, ConfigTestCase runs BrimSet.
+facts they use: MonitorTestCase runs BrimWatch, ConfigTestCase runs BrimSet;
+the updater's texts and ids are here too (UPDATER).
 
 Ids, texts and class names are read from the programs' resource scripts,
 the headers those include, and their sources, so that a test never
@@ -102,6 +103,7 @@ def _format(template, *values):
 
 BRIMWATCH = ProgramResources("monitor/BrimWatch.rc")
 BRIMSET = ProgramResources("config/BrimSet.rc")
+UPDATER = ProgramResources("updater/VelloranUpdater.rc")
 
 # Registry keys and Windows facts the tests share.
 SETTINGS_KEY = r"HKLM\Software\Velloran\BrimSet"
@@ -165,6 +167,16 @@ DEFRAGMENT = BRIMSET.string("IDS_RECOMMEND_DEFRAGMENT")
 QUESTION = BRIMSET.string("IDS_CONFIRM_DISCARD")
 SETTINGS_DENIED = BRIMSET.string("IDS_SETTINGS_ACCESS_DENIED")
 POLICY_DENIED = BRIMSET.string("IDS_POLICY_ACCESS_DENIED")
+
+# VelloranUpdater.
+UPDATE_POLICY_KEY = r"HKLM\Software\Policies\Velloran\Brimline"
+UPDATE_TITLE = UPDATER.caption("IDD_UPDATE")
+IDC_MESSAGE = UPDATER.id("IDC_MESSAGE")
+
+
+def updater_text(name, *values):
+    """One of the updater's string-table texts, filled with the values."""
+    return _format(UPDATER.string(name), *values)
 
 
 # -- BrimWatch -----------------------------------------------------------------

@@ -111,6 +111,7 @@ ENVS_DIR = BUILD_DIR / "wine-envs"
 _PROGRAM_DIRS = {
     "brimwatch.exe": ("monitor", "BrimWatch.exe"),
     "brimset.exe": ("config", "BrimSet.exe"),
+    "velloranupdater.exe": ("updater", "VelloranUpdater.exe"),
     "brimdriver.exe": ("tests/driver", "BrimDriver.exe"),
 }
 
@@ -128,7 +129,8 @@ WINESERVER = "/usr/lib/wine/wineserver"
 
 
 def program(name):
-    """Path of BrimWatch.exe, BrimSet.exe or BrimDriver.exe in the build dir."""
+    """Path of BrimWatch.exe, BrimSet.exe, VelloranUpdater.exe or BrimDriver.exe
+    in the build dir."""
     key = name.lower()
     if not key.endswith(".exe"):
         key += ".exe"

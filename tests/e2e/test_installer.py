@@ -40,6 +40,10 @@ RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
 RUN_VALUE = "Brimline Monitor"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 SHORTCUT = "Brimline Configuration.lnk"
+# Installed side by side: the programs look for each other, and for the
+# updater, in their own folder.
+PROGRAMS = ("BrimWatch.exe", "BrimSet.exe", "VelloranUpdater.exe")
+INSTALLED_FILES = PROGRAMS + (r"docs\Brimline.html",)
 
 
 # Custom action type bits.
@@ -140,9 +144,9 @@ class PackageTablesTest(unittest.TestCase):
             self.assertNotIn(other, dirs)
             components = {row[0]: row for row in msi_table(msi, "Component")}
             files = {row[2]: components[row[1]][2] for row in msi_table(msi, "File")}
-            self.assertEqual(set(files), {"BrimWatch.exe", "BrimSet.exe", "Brimline.html"})
-            self.assertEqual(files["BrimWatch.exe"], "INSTALLDIR")
-            self.assertEqual(files["BrimSet.exe"], "INSTALLDIR")
+            self.assertEqual(set(files), set(PROGRAMS) | {"Brimline.html"})
+            for name in PROGRAMS:
+                self.assertEqual(files[name], "INSTALLDIR", name)
             self.assertEqual(dirs[files["Brimline.html"]], ("INSTALLDIR", "docs"))
             for name, row in components.items():
                 self.assertEqual(int(row[3]) & COMPONENT_64BIT != 0, arch == "x64", "component " + name)
@@ -334,7 +338,7 @@ class InstallerTest(unittest.TestCase):
 
         code, log = self.msiexec("/i", msi, log="install.log")
         self.assertEqual(code, 0, log[-3000:])
-        for name in ("BrimWatch.exe", "BrimSet.exe", r"docs\Brimline.html"):
+        for name in INSTALLED_FILES:
             self.assertTrue(self.installed(name).is_file(), name)
         self.assertEqual(self.run_value(), '"%s\\BrimWatch.exe"' % self.install_dir)
         if self.view == 64:
@@ -400,7 +404,7 @@ class InstallerTest(unittest.TestCase):
 
         entries = self.products()
         self.assertEqual([entry[1] for entry in entries], [later_version], entries)
-        for name in ("BrimWatch.exe", "BrimSet.exe", r"docs\Brimline.html"):
+        for name in INSTALLED_FILES:
             self.assertTrue(self.installed(name).is_file(), name)
         self.assertEqual(self.run_value(), '"%s\\BrimWatch.exe"' % self.install_dir)
         self.assertEqual(len(self.shortcuts()), 1)

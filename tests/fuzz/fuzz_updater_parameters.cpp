@@ -1,5 +1,6 @@
 // The updater's command line from the running program's path, of any
-// length and content, with any version number and origin.
+// length and content, with any version number and origin, and the
+// updater's reading of it.
 //
 // Input: the packed version (8 bytes), the origin (4 bytes), then the
 // program's path as UTF-16 code units (a NUL code unit stands for 'x': a
@@ -9,6 +10,7 @@
 
 #include "FuzzInput.h"
 #include "MonitorLogic.h"
+#include "UpdaterLogic.h"
 #include "VersionLogic.h"
 
 static bool IsHighSurrogateUnit(wchar_t unit)
@@ -55,6 +57,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                    IsLowSurrogateUnit(fileName[name.size() + 1]));
     if (name.size() < fileName.size() && !name.empty())
         FUZZ_CHECK(!(IsHighSurrogateUnit(name.back()) && IsLowSurrogateUnit(fileName[name.size()])));
+
+    // The updater reads back what was sent: the name without the blanks
+    // around it, the version and an origin of 0 or 1; anything else is the
+    // user asking with no version known.
+    const UpdaterRequest request = ParseUpdaterParameters(parameters);
+    const size_t first = name.find_first_not_of(L" \t");
+    const bool readable = first != std::wstring::npos && (origin == 0 || origin == 1);
+    FUZZ_CHECK(request.wellFormed == readable);
+    if (readable) {
+        FUZZ_CHECK(request.callerName == name.substr(first, name.find_last_not_of(L" \t") + 1 - first));
+        FUZZ_CHECK(request.installedVersion == static_cast<uint64_t>(packed));
+        FUZZ_CHECK(request.origin == origin);
+    } else {
+        FUZZ_CHECK(request.origin == UPDATE_ORIGIN_USER && request.installedVersion == 0);
+    }
 
     // The updater and the configuration program are looked for beside the
     // program, whatever its name: same folder, a separator before the name.
