@@ -113,9 +113,17 @@ void LaunchUpdater(HWND owner, HMODULE module, int origin)
     std::wstring updater = ReplaceFileName(path, UPDATER_FILE_NAME);
     std::wstring parameters = FormatUpdaterParameters(FileNameOfPath(path), packed, origin);
 
+    // The schedule runs unseen in every user's session: a missing updater
+    // is no news to anyone there, and a box from the shell would stand
+    // unanswered in front of the monitor. The user's own request keeps the
+    // shell's report.
+    const bool quiet = origin == UPDATE_ORIGIN_SCHEDULE;
+    if (quiet && GetFileAttributesW(updater.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return;
+
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_UNICODE;
+    info.fMask = SEE_MASK_UNICODE | (quiet ? SEE_MASK_FLAG_NO_UI : 0);
     info.hwnd = owner;
     info.lpVerb = nullptr;
     info.lpFile = updater.c_str();
@@ -152,9 +160,11 @@ void CheckForUpdatesIfDue(HWND window, HMODULE module, int64_t interval)
     if (!IsUpdateDue(present, stored, nowTime, interval))
         return;
 
-    LaunchUpdater(window, module, UPDATE_ORIGIN_SCHEDULE);
-
+    // The time goes first: should the launch take long and the window's
+    // messages run meanwhile, a tick in between finds the check done.
     uint8_t bytes[LAST_UPDATE_CHECK_SIZE];
     EncodeLastUpdateCheck(nowTime, bytes);
     RegSetValueExW(key.Get(), LAST_UPDATE_CHECK_VALUE, 0, REG_BINARY, bytes, sizeof(bytes));
+
+    LaunchUpdater(window, module, UPDATE_ORIGIN_SCHEDULE);
 }

@@ -121,13 +121,14 @@ LRESULT OnTimer(HWND window, WPARAM timerId)
 {
     if (timerId != IDT_SCAN)
         return 0;
-    KillTimer(window, IDT_SCAN);
+    // Re-armed first: nothing below may leave the monitor without its next
+    // tick, even if it blocks or runs a modal loop.
+    SetTimer(window, IDT_SCAN, SCAN_PERIOD, nullptr);
     // Read the settings at every tick as well: a settings pulse that found
     // the worker thread busy is lost, and this bounds the delay to one tick.
     LoadDriveSettings();
     ScanDrives(window);
     CheckForUpdatesIfDue(window, ModuleInstance, UpdateCheckInterval);
-    SetTimer(window, IDT_SCAN, SCAN_PERIOD, nullptr);
     return 0;
 }
 

@@ -6,7 +6,7 @@ import time
 import unittest
 
 from brimharness import MiB, program, wait_for
-from brimcases import MonitorTestCase, hwnd_text
+from brimcases import MONITOR_INSTALL_DIR, MonitorTestCase, hwnd_text
 
 
 INSTANCE_GUARD_NAME = "{FB3C04D9-4A91-4728-AA0D-F157A2AF632F}"
@@ -76,6 +76,31 @@ class SignalledEventTest(EventFaultTestCase):
         finally:
             env.driver_ok("reset", "close")
         self.assertEqual(self.icon_ids("delete", since), [3])
+
+
+class ScanTimerTest(EventFaultTestCase):
+
+    def test_regular_ticks_come_without_updater_and_nothing_waits_for_an_answer(self):
+        # No updater lies beside the monitor, and nothing pulses: only the
+        # regular tick scans.
+        env = self.make_env(drives={"d": 16 * MiB, "e": 16 * MiB})
+        env.set_drive_settings({"d": (1, 8 * MiB), "e": (1, 8 * MiB)})
+        env.fill_drive("d", 4 * MiB)
+        exe = self.install_monitor()
+        env.to_host(MONITOR_INSTALL_DIR + r"\VelloranUpdater.exe").unlink()
+        self.start_monitor(exe)
+        self.wait_monitor_window()
+
+        # The first tick scans and checks for the updater; E: falls low after it and gets its icon at the next one.
+        self.assertIsNotNone(env.wait_for_tray("add", 3, timeout=REGULAR_TICK + 20),
+                             "the first regular tick should add D:'s icon")
+        self.assertIsNotNone(env.reg_query(r"HKCU\Software\Velloran\BrimSet", "LastUpdateCheck"))
+        since = env.tray_mark()
+        env.fill_drive("e", 4 * MiB)
+        self.assertIsNotNone(env.wait_for_tray("add", 4, timeout=REGULAR_TICK + 20, since=since),
+                             "the next regular tick should add E:'s icon")
+        self.assertEqual([w for w in env.windows() if w["class"] == "#32770"], [],
+                         "the missing updater must not be reported in a box")
 
 
 class PulseStormTest(EventFaultTestCase):
