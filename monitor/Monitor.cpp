@@ -111,9 +111,8 @@ LRESULT OnTaskbarCreated()
 LRESULT OnCreate(HWND window)
 {
     TaskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
-    // Without the guard the first scan waits for a settings change.
-    if (InstanceGuardEvent != nullptr)
-        SetTimer(window, IDT_SCAN, SCAN_PERIOD, nullptr);
+    // Armed with or without the instance guard: a monitor that runs must warn.
+    SetTimer(window, IDT_SCAN, SCAN_PERIOD, nullptr);
     return 0;
 }
 

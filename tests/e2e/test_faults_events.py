@@ -80,18 +80,22 @@ class SignalledEventTest(EventFaultTestCase):
 
 class ScanTimerTest(EventFaultTestCase):
 
-    def test_regular_ticks_come_without_updater_and_nothing_waits_for_an_answer(self):
-        # No updater lies beside the monitor, and nothing pulses: only the
-        # regular tick scans.
+    def test_regular_ticks_come_without_guard_or_updater_and_nothing_waits_for_an_answer(self):
+        # The guard's name is held by a mutex, no updater lies beside the
+        # monitor, and nothing pulses: only the regular tick scans.
         env = self.make_env(drives={"d": 16 * MiB, "e": 16 * MiB})
         env.set_drive_settings({"d": (1, 8 * MiB), "e": (1, 8 * MiB)})
         env.fill_drive("d", 4 * MiB)
+        squatter = env.start(program("BrimDriver.exe"), "squat", "600", INSTANCE_GUARD_NAME, log="squat.log")
+        self.addCleanup(squatter.terminate)
+        self.assertTrue(wait_for(lambda: "held" in (env.logs_dir / "squat.log").read_text(errors="replace"), 30))
         exe = self.install_monitor()
         env.to_host(MONITOR_INSTALL_DIR + r"\VelloranUpdater.exe").unlink()
         self.start_monitor(exe)
         self.wait_monitor_window()
 
-        # The first tick scans and checks for the updater; E: falls low after it and gets its icon at the next one.
+        # The first tick, armed without the guard, scans and checks for the
+        # updater; E: falls low after it and gets its icon at the next one.
         self.assertIsNotNone(env.wait_for_tray("add", 3, timeout=REGULAR_TICK + 20),
                              "the first regular tick should add D:'s icon")
         self.assertIsNotNone(env.reg_query(r"HKCU\Software\Velloran\BrimSet", "LastUpdateCheck"))
@@ -109,7 +113,7 @@ class PulseStormTest(EventFaultTestCase):
         # Wine runs every program as one user in one session, where the
         # per-user guard lets one monitor run. A mutex under the guard's name
         # makes the guard's creation fail, and a monitor without a guard runs
-        # all the same (its regular tick starts with its first reload). Two
+        # all the same, its regular tick included. Two
         # monitors then share the named events as the monitors of two users
         # share the machine-wide ones.
         env = self.make_env(drives={"d": 16 * MiB, "e": 16 * MiB})
