@@ -23,8 +23,6 @@ HINSTANCE ModuleInstance = nullptr;
 namespace {
 
 constexpr UINT_PTR IDT_SCAN = 1;
-constexpr UINT SCAN_PERIOD = 45000;  // ms
-constexpr UINT RESCAN_DELAY = 1000;  // ms, once after a settings reload
 constexpr int TITLE_LENGTH = 100;
 constexpr int WINDOW_WIDTH = 350;
 constexpr int WINDOW_HEIGHT = 100;
@@ -40,6 +38,8 @@ UINT TaskbarCreatedMessage = 0;  // 0 until registered, and if registration fail
 HANDLE InstanceGuardEvent = nullptr;
 bool CleanupToolFound = false;
 HANDLE EventThread = nullptr;
+// Tick count at which IDT_SCAN is next due.
+DWORD ScanDueTick = 0;
 
 // Program starts are fire and forget: the result is not looked at.
 void StartProgram(HWND owner, const wchar_t* file, const wchar_t* parameters)
@@ -102,6 +102,12 @@ void ShowTrayMenu(HWND window, int driveIndex)
 
 // ---------------------------------------------------------------- handlers
 
+void ArmScanTimer(HWND window, UINT delay)
+{
+    ScanDueTick = GetTickCount() + delay;
+    SetTimer(window, IDT_SCAN, delay, nullptr);
+}
+
 LRESULT OnTaskbarCreated()
 {
     ForgetTrayIcons();
@@ -112,7 +118,7 @@ LRESULT OnCreate(HWND window)
 {
     TaskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
     // Armed with or without the instance guard: a monitor that runs must warn.
-    SetTimer(window, IDT_SCAN, SCAN_PERIOD, nullptr);
+    ArmScanTimer(window, SCAN_PERIOD);
     return 0;
 }
 
@@ -122,7 +128,7 @@ LRESULT OnTimer(HWND window, WPARAM timerId)
         return 0;
     // Re-armed first: nothing below may leave the monitor without its next
     // tick, even if it blocks or runs a modal loop.
-    SetTimer(window, IDT_SCAN, SCAN_PERIOD, nullptr);
+    ArmScanTimer(window, SCAN_PERIOD);
     // Read the settings at every tick as well: a settings pulse that found
     // the worker thread busy is lost, and this bounds the delay to one tick.
     LoadDriveSettings();
@@ -134,7 +140,8 @@ LRESULT OnTimer(HWND window, WPARAM timerId)
 LRESULT OnReloadSettings(HWND window)
 {
     LoadDriveSettings();
-    SetTimer(window, IDT_SCAN, RESCAN_DELAY, nullptr);
+    if (ReloadMovesScan(GetTickCount(), ScanDueTick))
+        ArmScanTimer(window, RESCAN_DELAY);
     return 0;
 }
 

@@ -172,6 +172,19 @@ class PulseStormTest(EventFaultTestCase):
         self.assertEqual(sorted(self.icon_ids("delete", since)), [4, 4])
         self.assertEqual(self.monitor_windows(), [])
 
+    def test_pulses_every_half_second_leave_the_rescan_alone(self):
+        env = self.make_env(drives={"d": 16 * MiB})
+        env.set_drive_settings({"d": (1, 8 * MiB)})
+        self.start_monitor(self.install_monitor())
+        self.wait_monitor_window()
+        # 24 pulses 500 ms apart; D: falls low as they begin, and its icon
+        # must come while they last, not after the last one.
+        storm = env.start(program("BrimDriver.exe"), "pulse", "settings", "24", "500", log="storm.log")
+        self.addCleanup(storm.terminate)
+        env.fill_drive("d", 4 * MiB)
+        self.assertTrue(wait_for(lambda: self.tray_has("add", 3) or storm.poll() is not None, 30, 0.1))
+        self.assertIsNone(storm.poll(), "D:'s icon should come while the pulses last")
+
 
 if __name__ == "__main__":
     unittest.main()
