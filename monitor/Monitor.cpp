@@ -290,6 +290,9 @@ bool InitMonitorInstance(HINSTANCE instance)
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
+    // Every DLL loaded from now on comes from the system directory, never
+    // from the program's folder or the current one.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     LoadStringW(instance, IDS_APP_TITLE, WindowTitle, TITLE_LENGTH);
     RegisterMonitorClass(instance);
     if (!InitMonitorInstance(instance))
