@@ -12,6 +12,7 @@
 #include "ConfigLogic.h"
 #include "DriveQueries.h"
 #include "DriveSettings.h"
+#include "OpenAsUser.h"
 #include "SignalEvents.h"
 #include "VersionInfo.h"
 #include "resource.h"
@@ -296,8 +297,9 @@ void OnClose(HWND dialog)
 
 void OnHelp(HWND dialog)
 {
+    // The browser, from the user's own associations, runs as the user.
     std::wstring page = ReplaceFileName(ModuleFilePath(ModuleInstance), HELP_PAGE);
-    ShellExecuteW(dialog, nullptr, page.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    OpenAsUser(dialog, page.c_str());
 }
 
 void OnAbout(HWND dialog)
