@@ -281,8 +281,11 @@ void OnApply(HWND dialog)
 {
     if (SettingsModified) {
         DWORD status = SaveDriveSettings(dialog);
-        WriteOsLowSpaceSwitch(dialog, IDC_NOLOWSPACECHECKS, status != ERROR_SUCCESS);
-        SettingsModified = false;
+        DWORD policyStatus = WriteOsLowSpaceSwitch(dialog, IDC_NOLOWSPACECHECKS, status != ERROR_SUCCESS);
+        // Only a save that went through leaves nothing unsaved: after a
+        // failure Close still asks, and a later Apply tries again.
+        if (status == ERROR_SUCCESS && policyStatus == ERROR_SUCCESS)
+            SettingsModified = false;
     }
     NotifySettingsChanged();
 }
