@@ -26,6 +26,12 @@ class EventFaultTestCase(MonitorTestCase):
                 icons.setdefault(extra, set()).discard(icon_id)
         return icons
 
+    def squat(self, *names):
+        """Holds the names with mutexes, so that no event of that name can be made."""
+        squatter = self.env.start(program("BrimDriver.exe"), "squat", "600", *names, log="squat.log")
+        self.addCleanup(squatter.terminate)
+        self.assertTrue(wait_for(lambda: "held" in (self.env.logs_dir / "squat.log").read_text(errors="replace"), 30))
+
     def ping(self, window, timeout_ms=1000):
         """Milliseconds the window took to answer a SendMessageTimeout, or
         None when it did not answer within timeout_ms."""
@@ -81,14 +87,12 @@ class SignalledEventTest(EventFaultTestCase):
 class ScanTimerTest(EventFaultTestCase):
 
     def test_regular_ticks_come_without_guard_or_updater_and_nothing_waits_for_an_answer(self):
-        # The guard's name is held by a mutex, no updater lies beside the
-        # monitor, and nothing pulses: only the regular tick scans.
+        # No instance guard, no updater beside the monitor, no pulse: only
+        # the regular tick scans.
         env = self.make_env(drives={"d": 16 * MiB, "e": 16 * MiB})
         env.set_drive_settings({"d": (1, 8 * MiB), "e": (1, 8 * MiB)})
         env.fill_drive("d", 4 * MiB)
-        squatter = env.start(program("BrimDriver.exe"), "squat", "600", INSTANCE_GUARD_NAME, log="squat.log")
-        self.addCleanup(squatter.terminate)
-        self.assertTrue(wait_for(lambda: "held" in (env.logs_dir / "squat.log").read_text(errors="replace"), 30))
+        self.squat(INSTANCE_GUARD_NAME)
         exe = self.install_monitor()
         env.to_host(MONITOR_INSTALL_DIR + r"\VelloranUpdater.exe").unlink()
         self.start_monitor(exe)
@@ -96,13 +100,11 @@ class ScanTimerTest(EventFaultTestCase):
 
         # The first tick, armed without the guard, scans and checks for the
         # updater; E: falls low after it and gets its icon at the next one.
-        self.assertIsNotNone(env.wait_for_tray("add", 3, timeout=REGULAR_TICK + 20),
-                             "the first regular tick should add D:'s icon")
+        self.assertIsNotNone(env.wait_for_tray("add", 3, timeout=REGULAR_TICK + 20), "no first regular tick")
         self.assertIsNotNone(env.reg_query(r"HKCU\Software\Velloran\BrimSet", "LastUpdateCheck"))
         since = env.tray_mark()
         env.fill_drive("e", 4 * MiB)
-        self.assertIsNotNone(env.wait_for_tray("add", 4, timeout=REGULAR_TICK + 20, since=since),
-                             "the next regular tick should add E:'s icon")
+        self.assertIsNotNone(env.wait_for_tray("add", 4, timeout=REGULAR_TICK + 20, since=since), "no next tick")
         self.assertEqual([w for w in env.windows() if w["class"] == "#32770"], [],
                          "the missing updater must not be reported in a box")
 
@@ -120,9 +122,7 @@ class PulseStormTest(EventFaultTestCase):
         env.set_drive_settings({"d": (1, 8 * MiB), "e": (1, 8 * MiB)})
         env.fill_drive("d", 4 * MiB)
         env.fill_drive("e", 12 * MiB)
-        squatter = env.start(program("BrimDriver.exe"), "squat", "600", INSTANCE_GUARD_NAME, log="squat.log")
-        self.addCleanup(squatter.terminate)
-        self.assertTrue(wait_for(lambda: "held" in (env.logs_dir / "squat.log").read_text(errors="replace"), 30))
+        self.squat(INSTANCE_GUARD_NAME)
         exe = self.install_monitor()
         first = self.start_monitor(exe, log="first.log")
         first_window = self.wait_monitor_window()
@@ -177,8 +177,7 @@ class PulseStormTest(EventFaultTestCase):
         env.set_drive_settings({"d": (1, 8 * MiB)})
         self.start_monitor(self.install_monitor())
         self.wait_monitor_window()
-        # 24 pulses 500 ms apart; D: falls low as they begin, and its icon
-        # must come while they last, not after the last one.
+        # D: falls low as 24 pulses 500 ms apart begin: its icon comes while they last.
         storm = env.start(program("BrimDriver.exe"), "pulse", "settings", "24", "500", log="storm.log")
         self.addCleanup(storm.terminate)
         env.fill_drive("d", 4 * MiB)
