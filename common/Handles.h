@@ -62,6 +62,15 @@ using UniqueLocalMemory = UniqueHandle<NullHandleTraits<HLOCAL, LocalFree>>;
 using UniqueSid = UniqueHandle<NullHandleTraits<PSID, FreeSid>>;  // from AllocateAndInitializeSid
 using UniqueIcon = UniqueHandle<NullHandleTraits<HICON, DestroyIcon>>;
 using UniqueMenu = UniqueHandle<NullHandleTraits<HMENU, DestroyMenu>>;
+using UniqueBstr = UniqueHandle<NullHandleTraits<BSTR, SysFreeString>>;
+// COM interfaces: one owner type per interface, released through it.
+template <typename Interface>
+void ReleaseInterface(Interface* object)
+{
+    object->Release();
+}
+template <typename Interface>
+using UniqueInterface = UniqueHandle<NullHandleTraits<Interface*, ReleaseInterface<Interface>>>;
 // GDI objects: one owner type per object type, so that a font owner never
 // holds a brush.
 using UniqueFont = UniqueHandle<NullHandleTraits<HFONT, DeleteObject>>;

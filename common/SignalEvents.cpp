@@ -13,9 +13,9 @@ namespace {
 
 HANDLE CreateNamedSignalEvent(SECURITY_ATTRIBUTES* attributes, const wchar_t* name, const wchar_t* fallbackName)
 {
-    HANDLE event = CreateEventW(attributes, TRUE, FALSE, name);
+    HANDLE event = CreateEventExW(attributes, name, CREATE_EVENT_MANUAL_RESET, SIGNAL_EVENT_ACCESS);
     if (event == nullptr)
-        event = CreateEventW(attributes, TRUE, FALSE, fallbackName);
+        event = CreateEventExW(attributes, fallbackName, CREATE_EVENT_MANUAL_RESET, SIGNAL_EVENT_ACCESS);
     return event;
 }
 
@@ -38,7 +38,7 @@ UniqueLocalMemory BuildEventSecurityDescriptor(SECURITY_DESCRIPTOR* descriptor)
     UniqueLocalMemory aclMemory(LocalAlloc(LPTR, aclSize));
     PACL acl = static_cast<PACL>(aclMemory.Get());
     bool built = acl != nullptr && InitializeAcl(acl, aclSize, ACL_REVISION) &&
-                 AddAccessAllowedAce(acl, ACL_REVISION, EVENT_ALL_ACCESS, world.Get()) &&
+                 AddAccessAllowedAce(acl, ACL_REVISION, SIGNAL_EVENT_ACCESS, world.Get()) &&
                  SetSecurityDescriptorDacl(descriptor, TRUE, acl, FALSE);
     if (!built)
         return {};

@@ -16,8 +16,14 @@ extern const wchar_t SETTINGS_CHANGED_EVENT_FALLBACK_NAME[];  // session-local
 extern const wchar_t MONITOR_CLOSE_EVENT_NAME[];              // "Global\{4AC75521-...}"
 extern const wchar_t MONITOR_CLOSE_EVENT_FALLBACK_NAME[];
 
+// What every account may do with the named events, and all that signalling
+// and waiting need: no account but the creator's can change their security,
+// take them over or delete them. Each program opens them asking for exactly
+// this, so that the open works for every account.
+constexpr DWORD SIGNAL_EVENT_ACCESS = SYNCHRONIZE | EVENT_MODIFY_STATE;
+
 // Initialises the caller's `descriptor` and gives it a DACL holding one ACE
-// that grants Everyone EVENT_ALL_ACCESS. Returns the owner of the ACL, which
+// that grants Everyone SIGNAL_EVENT_ACCESS. Returns the owner of the ACL, which
 // must outlive every use of the descriptor; empty on failure, when the
 // descriptor, if it could be initialised, has no DACL.
 UniqueLocalMemory BuildEventSecurityDescriptor(SECURITY_DESCRIPTOR* descriptor);

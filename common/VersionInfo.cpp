@@ -19,16 +19,55 @@ const wchar_t* const VERSION_STRING_NAMES[] = {
     L"LegalTrademarks", L"OriginalFilename", L"ProductName", L"ProductVersion",
 };
 
+// version.dll is none of the DLLs the system always takes from its own
+// directory: imported, it would be looked for beside the program first,
+// where a planted copy would run inside the elevated BrimSet. It is loaded
+// from the system directory alone, when first needed, and kept.
+struct VersionFunctions {
+    decltype(&GetFileVersionInfoSizeW) GetFileVersionInfoSize;
+    decltype(&GetFileVersionInfoW) GetFileVersionInfo;
+    decltype(&VerQueryValueW) VerQueryValue;
+};
+VersionFunctions Version = {};
+bool VersionLoaded = false;
+
+template <typename Function>
+void FindFunction(HMODULE library, const char* name, Function& function)
+{
+    // Through the generic function type, which every compiler lets pass.
+    function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
+}
+
+// The three functions, or null when the library or any of them is missing.
+const VersionFunctions* VersionLibrary()
+{
+    if (!VersionLoaded) {
+        VersionLoaded = true;
+        HMODULE library = LoadLibraryExW(L"version.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        if (library != nullptr) {
+            FindFunction(library, "GetFileVersionInfoSizeW", Version.GetFileVersionInfoSize);
+            FindFunction(library, "GetFileVersionInfoW", Version.GetFileVersionInfo);
+            FindFunction(library, "VerQueryValueW", Version.VerQueryValue);
+        }
+    }
+    const bool complete = Version.GetFileVersionInfoSize != nullptr && Version.GetFileVersionInfo != nullptr &&
+                          Version.VerQueryValue != nullptr;
+    return complete ? &Version : nullptr;
+}
+
 // The module's whole version block, or an empty buffer.
 std::vector<BYTE> ReadVersionBlock(HMODULE module)
 {
+    const VersionFunctions* version = VersionLibrary();
+    if (version == nullptr)
+        return {};
     std::wstring path = ModuleFilePath(module);
     DWORD handle = 0;
-    DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
+    DWORD size = version->GetFileVersionInfoSize(path.c_str(), &handle);
     if (size == 0)
         return {};
     std::vector<BYTE> block(size);
-    if (!GetFileVersionInfoW(path.c_str(), 0, size, block.data()))
+    if (!version->GetFileVersionInfo(path.c_str(), 0, size, block.data()))
         return {};
     return block;
 }
@@ -69,7 +108,7 @@ std::wstring ReadVersionString(HMODULE module, VersionStringId id)
     };
     Translation* translation = nullptr;
     UINT length = 0;
-    if (!VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+    if (!Version.VerQueryValue(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
                         &length) ||
         length < sizeof(Translation) || translation == nullptr)
         return {};
@@ -81,7 +120,8 @@ std::wstring ReadVersionString(HMODULE module, VersionStringId id)
     subBlock += VERSION_STRING_NAMES[id];
 
     wchar_t* value = nullptr;
-    if (!VerQueryValueW(block.data(), subBlock.c_str(), reinterpret_cast<void**>(&value), &length) || value == nullptr)
+    if (!Version.VerQueryValue(block.data(), subBlock.c_str(), reinterpret_cast<void**>(&value), &length) ||
+        value == nullptr)
         return {};
     return std::wstring(value, BoundedLength(value, length));
 }
@@ -93,7 +133,7 @@ std::optional<VS_FIXEDFILEINFO> ReadFixedFileInfo(HMODULE module)
         return std::nullopt;
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
-    if (!VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || fixed == nullptr ||
+    if (!Version.VerQueryValue(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || fixed == nullptr ||
         length < sizeof(VS_FIXEDFILEINFO))
         return std::nullopt;
     return *fixed;
@@ -113,9 +153,17 @@ void LaunchUpdater(HWND owner, HMODULE module, int origin)
     std::wstring updater = ReplaceFileName(path, UPDATER_FILE_NAME);
     std::wstring parameters = FormatUpdaterParameters(FileNameOfPath(path), packed, origin);
 
+    // The schedule runs unseen in every user's session: a missing updater
+    // is no news to anyone there, and a box from the shell would stand
+    // unanswered in front of the monitor. The user's own request keeps the
+    // shell's report.
+    const bool quiet = origin == UPDATE_ORIGIN_SCHEDULE;
+    if (quiet && GetFileAttributesW(updater.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return;
+
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_UNICODE;
+    info.fMask = SEE_MASK_UNICODE | (quiet ? SEE_MASK_FLAG_NO_UI : 0);
     info.hwnd = owner;
     info.lpVerb = nullptr;
     info.lpFile = updater.c_str();
@@ -152,9 +200,11 @@ void CheckForUpdatesIfDue(HWND window, HMODULE module, int64_t interval)
     if (!IsUpdateDue(present, stored, nowTime, interval))
         return;
 
-    LaunchUpdater(window, module, UPDATE_ORIGIN_SCHEDULE);
-
+    // The time goes first: should the launch take long and the window's
+    // messages run meanwhile, a tick in between finds the check done.
     uint8_t bytes[LAST_UPDATE_CHECK_SIZE];
     EncodeLastUpdateCheck(nowTime, bytes);
     RegSetValueExW(key.Get(), LAST_UPDATE_CHECK_VALUE, 0, REG_BINARY, bytes, sizeof(bytes));
+
+    LaunchUpdater(window, module, UPDATE_ORIGIN_SCHEDULE);
 }

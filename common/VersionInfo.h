@@ -34,7 +34,9 @@ std::optional<VS_FIXEDFILEINFO> ReadFixedFileInfo(HMODULE module);
 std::wstring FormatFileVersion(const VS_FIXEDFILEINFO& info);
 
 // Starts VelloranUpdater.exe from the module's folder with
-// "<file name> 0 <packed version> <origin>", never waiting for it.
+// "<file name> 0 <packed version> <origin>", never waiting for it. The
+// schedule's launch is quiet: skipped when the file is missing, and a
+// failure shows no box; the user's own request keeps the shell's report.
 void LaunchUpdater(HWND owner, HMODULE module, int origin);
 
 // The monitor's once-per-interval update check, kept in the user's

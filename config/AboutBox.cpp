@@ -9,6 +9,7 @@
 #include "BrimSet.h"
 #include "ConfigLogic.h"
 #include "Handles.h"
+#include "OpenAsUser.h"
 #include "Version.h"
 #include "VersionInfo.h"
 #include "resource.h"
@@ -29,9 +30,11 @@ HMODULE AboutModule = nullptr;
 // deleted when the box goes away or the DPI changes.
 UniqueFont LinkFont;
 
+// Opened by the user's own shell: the mail program and the browser must
+// not run with this program's administrator rights.
 void OpenUrl(HWND dialog, const wchar_t* url)
 {
-    ShellExecuteW(dialog, nullptr, url, nullptr, nullptr, SW_SHOWNORMAL);
+    OpenAsUser(dialog, url);
 }
 
 BOOL OnInitDialog(HWND dialog, LPARAM parameter)

@@ -114,6 +114,9 @@ bool InitInstance(HINSTANCE instance)
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
 {
+    // Every DLL loaded from now on comes from the system directory, never
+    // from the program's folder or the current one.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     LoadStringW(instance, IDS_APP_TITLE, AppTitle, TITLE_CAPACITY);
     RegisterFrameClass(instance);
     if (!InitInstance(instance))

@@ -35,7 +35,9 @@ INT_PTR RunThresholdDialog(HWND owner, DriveListEntry* entry);
 // OsLowSpaceSwitch.cpp: the shell's own low-disk-space warning policy.
 bool IsOsLowSpaceSwitchAvailable();
 void ReadOsLowSpaceSwitch(HWND dialog, int checkBoxId);
-void WriteOsLowSpaceSwitch(HWND dialog, int checkBoxId, bool driveSettingsFailed);
+// Returns the Windows status of the write (0 when written, or when the
+// switch is not available).
+DWORD WriteOsLowSpaceSwitch(HWND dialog, int checkBoxId, bool driveSettingsFailed);
 
 // AboutBox.cpp: the About box (template 1), modal.
 void ShowAboutBox(HWND owner);

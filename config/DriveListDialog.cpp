@@ -12,6 +12,7 @@
 #include "ConfigLogic.h"
 #include "DriveQueries.h"
 #include "DriveSettings.h"
+#include "OpenAsUser.h"
 #include "SignalEvents.h"
 #include "VersionInfo.h"
 #include "resource.h"
@@ -280,8 +281,11 @@ void OnApply(HWND dialog)
 {
     if (SettingsModified) {
         DWORD status = SaveDriveSettings(dialog);
-        WriteOsLowSpaceSwitch(dialog, IDC_NOLOWSPACECHECKS, status != ERROR_SUCCESS);
-        SettingsModified = false;
+        DWORD policyStatus = WriteOsLowSpaceSwitch(dialog, IDC_NOLOWSPACECHECKS, status != ERROR_SUCCESS);
+        // Only a save that went through leaves nothing unsaved: after a
+        // failure Close still asks, and a later Apply tries again.
+        if (status == ERROR_SUCCESS && policyStatus == ERROR_SUCCESS)
+            SettingsModified = false;
     }
     NotifySettingsChanged();
 }
@@ -296,8 +300,9 @@ void OnClose(HWND dialog)
 
 void OnHelp(HWND dialog)
 {
+    // The browser, from the user's own associations, runs as the user.
     std::wstring page = ReplaceFileName(ModuleFilePath(ModuleInstance), HELP_PAGE);
-    ShellExecuteW(dialog, nullptr, page.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    OpenAsUser(dialog, page.c_str());
 }
 
 void OnAbout(HWND dialog)

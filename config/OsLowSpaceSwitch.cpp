@@ -59,11 +59,11 @@ void ReadOsLowSpaceSwitch(HWND dialog, int checkBoxId)
     EnableWindow(GetDlgItem(dialog, checkBoxId), available);
 }
 
-void WriteOsLowSpaceSwitch(HWND dialog, int checkBoxId, bool driveSettingsFailed)
+DWORD WriteOsLowSpaceSwitch(HWND dialog, int checkBoxId, bool driveSettingsFailed)
 {
     bool checked = IsDlgButtonChecked(dialog, checkBoxId) == BST_CHECKED;
     if (!IsOsLowSpaceSwitchAvailable())
-        return;
+        return ERROR_SUCCESS;
 
     UniqueRegKey key;
     LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, POLICY_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -72,12 +72,12 @@ void WriteOsLowSpaceSwitch(HWND dialog, int checkBoxId, bool driveSettingsFailed
         // One message per Apply: a failed save of the drive settings has
         // already told the user.
         if (driveSettingsFailed)
-            return;
+            return static_cast<DWORD>(status);
         if (status == ERROR_ACCESS_DENIED)
             ShowStringMessage(dialog, IDS_POLICY_ACCESS_DENIED, MB_OK | MB_ICONINFORMATION);
         else
             ShowSystemErrorMessage(dialog, static_cast<DWORD>(status), MB_OK | MB_ICONINFORMATION);
-        return;
+        return static_cast<DWORD>(status);
     }
 
     DWORD value = checked ? 1 : 0;
@@ -85,4 +85,5 @@ void WriteOsLowSpaceSwitch(HWND dialog, int checkBoxId, bool driveSettingsFailed
                             sizeof(value));
     if (status != ERROR_SUCCESS)
         ShowSystemErrorMessage(dialog, static_cast<DWORD>(status), MB_OK | MB_ICONINFORMATION);
+    return static_cast<DWORD>(status);
 }

@@ -13,6 +13,8 @@ namespace {
 
 // The entry being edited; the dialog is modal, so there is one at a time.
 DriveListEntry* EditedEntry = nullptr;
+// Its threshold when the dialog opened, which Cancel puts back.
+uint64_t OpenedThreshold = 0;
 
 void ShowMegabytes(HWND dialog, uint64_t bytes)
 {
@@ -44,6 +46,7 @@ BOOL OnInitDialog(HWND dialog, DriveListEntry* entry)
         EndDialog(dialog, IDCANCEL);
         return TRUE;
     }
+    OpenedThreshold = entry->WorkingThreshold;
     SetDlgItemTextW(dialog, IDC_DRIVENAME, entry->DisplayName);
     ShowByteSize(dialog, IDC_CAPACITY, entry->Capacity);
     ShowByteSize(dialog, IDC_FREESPACE, entry->Free);
@@ -59,6 +62,13 @@ void OnOk(HWND dialog)
     EndDialog(dialog, IDOK);
 }
 
+// Cancel undoes what Set to 15% wrote.
+void OnCancel(HWND dialog)
+{
+    EditedEntry->WorkingThreshold = OpenedThreshold;
+    EndDialog(dialog, IDCANCEL);
+}
+
 void OnSetToFifteenPercent(HWND dialog)
 {
     EditedEntry->WorkingThreshold = FifteenPercentOf(EditedEntry->Capacity);
@@ -69,7 +79,7 @@ INT_PTR OnCommand(HWND dialog, WORD id)
 {
     switch (id) {
     case IDOK: OnOk(dialog); return TRUE;
-    case IDCANCEL: EndDialog(dialog, IDCANCEL); return TRUE;
+    case IDCANCEL: OnCancel(dialog); return TRUE;
     case IDC_SETTOFIFTEEN: OnSetToFifteenPercent(dialog); return TRUE;
     default: return FALSE;
     }

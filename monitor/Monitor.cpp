@@ -23,8 +23,6 @@ HINSTANCE ModuleInstance = nullptr;
 namespace {
 
 constexpr UINT_PTR IDT_SCAN = 1;
-constexpr UINT SCAN_PERIOD = 45000;  // ms
-constexpr UINT RESCAN_DELAY = 1000;  // ms, once after a settings reload
 constexpr int TITLE_LENGTH = 100;
 constexpr int WINDOW_WIDTH = 350;
 constexpr int WINDOW_HEIGHT = 100;
@@ -40,6 +38,8 @@ UINT TaskbarCreatedMessage = 0;  // 0 until registered, and if registration fail
 HANDLE InstanceGuardEvent = nullptr;
 bool CleanupToolFound = false;
 HANDLE EventThread = nullptr;
+// Tick count at which IDT_SCAN is next due.
+DWORD ScanDueTick = 0;
 
 // Program starts are fire and forget: the result is not looked at.
 void StartProgram(HWND owner, const wchar_t* file, const wchar_t* parameters)
@@ -102,6 +102,12 @@ void ShowTrayMenu(HWND window, int driveIndex)
 
 // ---------------------------------------------------------------- handlers
 
+void ArmScanTimer(HWND window, UINT delay)
+{
+    ScanDueTick = GetTickCount() + delay;
+    SetTimer(window, IDT_SCAN, delay, nullptr);
+}
+
 LRESULT OnTaskbarCreated()
 {
     ForgetTrayIcons();
@@ -111,9 +117,8 @@ LRESULT OnTaskbarCreated()
 LRESULT OnCreate(HWND window)
 {
     TaskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
-    // Without the guard the first scan waits for a settings change.
-    if (InstanceGuardEvent != nullptr)
-        SetTimer(window, IDT_SCAN, SCAN_PERIOD, nullptr);
+    // Armed with or without the instance guard: a monitor that runs must warn.
+    ArmScanTimer(window, SCAN_PERIOD);
     return 0;
 }
 
@@ -121,20 +126,22 @@ LRESULT OnTimer(HWND window, WPARAM timerId)
 {
     if (timerId != IDT_SCAN)
         return 0;
-    KillTimer(window, IDT_SCAN);
+    // Re-armed first: nothing below may leave the monitor without its next
+    // tick, even if it blocks or runs a modal loop.
+    ArmScanTimer(window, SCAN_PERIOD);
     // Read the settings at every tick as well: a settings pulse that found
     // the worker thread busy is lost, and this bounds the delay to one tick.
     LoadDriveSettings();
     ScanDrives(window);
     CheckForUpdatesIfDue(window, ModuleInstance, UpdateCheckInterval);
-    SetTimer(window, IDT_SCAN, SCAN_PERIOD, nullptr);
     return 0;
 }
 
 LRESULT OnReloadSettings(HWND window)
 {
     LoadDriveSettings();
-    SetTimer(window, IDT_SCAN, RESCAN_DELAY, nullptr);
+    if (ReloadMovesScan(GetTickCount(), ScanDueTick))
+        ArmScanTimer(window, RESCAN_DELAY);
     return 0;
 }
 
@@ -283,6 +290,9 @@ bool InitMonitorInstance(HINSTANCE instance)
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
+    // Every DLL loaded from now on comes from the system directory, never
+    // from the program's folder or the current one.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     LoadStringW(instance, IDS_APP_TITLE, WindowTitle, TITLE_LENGTH);
     RegisterMonitorClass(instance);
     if (!InitMonitorInstance(instance))

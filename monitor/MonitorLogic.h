@@ -36,6 +36,21 @@ inline bool IsTaskbarCreatedMessage(unsigned message, unsigned registeredMessage
     return registeredMessage != 0 && message == registeredMessage;
 }
 
+// The scan timer: the regular period, and the delay of the rescan after a
+// settings reload.
+constexpr uint32_t SCAN_PERIOD = 45000;  // ms
+constexpr uint32_t RESCAN_DELAY = 1000;  // ms
+
+// Whether a settings reload at tick `now` moves the scan timer, whose next
+// tick is due at `scanDue`, to RESCAN_DELAY from now. A tick already due
+// within that delay (or overdue) stays where it is: reloads that come
+// faster than the delay, and any account may pulse, would otherwise push
+// the scan away for as long as they last. Tick counts wrap modulo 2^32.
+inline bool ReloadMovesScan(uint32_t now, uint32_t scanDue)
+{
+    return static_cast<int32_t>(scanDue - now) > static_cast<int32_t>(RESCAN_DELAY);
+}
+
 // The worker thread's events, in the order of precedence of its wait.
 enum MonitorEvent {
     MONITOR_EVENT_SETTINGS_CHANGED = 0,

@@ -354,8 +354,8 @@ class ConfigTestCase(unittest.TestCase):
         self.proc = self.env.start(BRIMSET_EXE, *args, log=log, debug=debug)
         return self.proc
 
-    def open_drive_list(self):
-        self.start_brimset()
+    def open_drive_list(self, debug="-all"):
+        self.start_brimset(debug=debug)
         self.dialog = self.env.find_window("#32770", TITLE, timeout=60)
         self.assertIsNotNone(self.dialog, "the drive list dialog did not appear")
         self.settle(self.dialog)

@@ -4,7 +4,7 @@ import re
 import subprocess
 import unittest
 
-from brimharness import SOURCE_DIR, MiB, read_records, wait_for
+from brimharness import SOURCE_DIR, MiB, decode_wine_string, read_records, wait_for
 from brimcases import (ConfigTestCase, IDC_ABOUT, IDC_CLOSE, IDC_COPYRIGHT, IDC_EMAILLINK, IDC_FILEDESCRIPTION,
                        IDC_FILEVERSION, IDC_HELPPAGE, IDC_UPDATELINK, IDC_WEBLINK, IDM_ABOUT, INSTALL_DIR, TITLE,
                        WM_COMMAND)
@@ -59,7 +59,8 @@ class AboutTest(ConfigTestCase):
         copyright_text = dict(line.split("\t", 1) for line in
                               env.driver_ok("version", INSTALL_DIR + r"\BrimSet.exe").splitlines())["LegalCopyright"]
 
-        self.open_drive_list()
+        # Every program start of BrimSet itself is traced.
+        self.open_drive_list(debug="-all,trace+exec")
         before = pure_blue_pixels(self.screenshot("config-drive-list-before-about.png", self.dialog))
 
         # From the drive list's button: owned by the drive list.
@@ -108,6 +109,12 @@ class AboutTest(ConfigTestCase):
         # Help opens the page beside the program.
         self.command(self.dialog, IDC_HELPPAGE)
         self.assertEqual(self.wait_records(help_page, 1), [INSTALL_DIR + r"\docs\Brimline.html"])
+
+        # The elevated program started the updater itself, but left the page
+        # and the links to the desktop's shell, whose handlers run as the user.
+        started = re.findall(r"SHELL_execute .*? file=(L\".*?\") parm=", (env.logs_dir / "brimset.log").read_text(
+            errors="replace"))
+        self.assertEqual([decode_wine_string(f) for f in started], [INSTALL_DIR + r"\VelloranUpdater.exe"])
 
         self.command(self.dialog, IDC_CLOSE)
         self.assertEqual(self.wait_exit(), 0)

@@ -119,14 +119,14 @@ class ThresholdTest(ConfigTestCase):
         self.assertEqual(env.get_text(box, IDC_FREESPACE), "12.0 MB")
         self.assertEqual(env.get_text(box, IDC_ALARMAT), "4")  # 5,000,000 bytes
 
-        # Set to 15% shows 2 MB at once; Cancel changes neither the row nor
-        # the settings, but the same row opens with the 15 % value again.
+        # Set to 15% shows 2 MB at once; Cancel undoes it: the row, the
+        # settings and the dialog opened again all keep the old value.
         self.click(box, IDC_SETTOFIFTEEN)
         self.assertEqual(env.get_text(box, IDC_ALARMAT), "2")
         self.close_threshold(box, CANCEL)
         self.assertEqual(self.cells("d")[3], "4.76 MB")
         box = self.open_threshold("d")
-        self.assertEqual(env.get_text(box, IDC_ALARMAT), "2")
+        self.assertEqual(env.get_text(box, IDC_ALARMAT), "4")
         self.close_threshold(box, CANCEL)
 
         # An empty field, or a number beyond 32 bits, is 0 bytes, which the

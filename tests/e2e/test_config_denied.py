@@ -38,14 +38,15 @@ class DeniedTest(ConfigTestCase):
         self.assertEqual(env.drive_settings(), stored)
         self.assertIsNone(self.policy_value())
 
-        # The failed Apply counts as applied: the next one writes nothing and
-        # shows nothing, and Close asks nothing, though the edits are kept.
-        waiter = self.start_waiter(log="waiter2.log")
-        self.command(self.dialog, IDC_APPLY)
-        self.expect_no_message()
-        self.assert_signalled(waiter)
+        # The edits are still unsaved: Close asks, and the next Apply tries
+        # the save again.
         self.assertEqual(self.rows()[self.row_of("d")]["image"], 2)
         self.command(self.dialog, IDC_CLOSE)
+        self.expect_message(QUESTION, answer="no")
+        self.command(self.dialog, IDC_APPLY)
+        self.expect_message(SETTINGS_DENIED)
+        self.command(self.dialog, IDC_CLOSE)
+        self.expect_message(QUESTION, answer="yes")
         self.assertEqual(self.wait_exit(), 0)
 
     def test_policy_key_denied_alone_shows_its_own_message(self):

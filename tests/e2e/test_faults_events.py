@@ -6,7 +6,7 @@ import time
 import unittest
 
 from brimharness import MiB, program, wait_for
-from brimcases import MonitorTestCase, hwnd_text
+from brimcases import MONITOR_INSTALL_DIR, MonitorTestCase, hwnd_text
 
 
 INSTANCE_GUARD_NAME = "{FB3C04D9-4A91-4728-AA0D-F157A2AF632F}"
@@ -25,6 +25,12 @@ class EventFaultTestCase(MonitorTestCase):
             elif kind == "delete":
                 icons.setdefault(extra, set()).discard(icon_id)
         return icons
+
+    def squat(self, *names):
+        """Holds the names with mutexes, so that no event of that name can be made."""
+        squatter = self.env.start(program("BrimDriver.exe"), "squat", "600", *names, log="squat.log")
+        self.addCleanup(squatter.terminate)
+        self.assertTrue(wait_for(lambda: "held" in (self.env.logs_dir / "squat.log").read_text(errors="replace"), 30))
 
     def ping(self, window, timeout_ms=1000):
         """Milliseconds the window took to answer a SendMessageTimeout, or
@@ -78,22 +84,45 @@ class SignalledEventTest(EventFaultTestCase):
         self.assertEqual(self.icon_ids("delete", since), [3])
 
 
+class ScanTimerTest(EventFaultTestCase):
+
+    def test_regular_ticks_come_without_guard_or_updater_and_nothing_waits_for_an_answer(self):
+        # No instance guard, no updater beside the monitor, no pulse: only
+        # the regular tick scans.
+        env = self.make_env(drives={"d": 16 * MiB, "e": 16 * MiB})
+        env.set_drive_settings({"d": (1, 8 * MiB), "e": (1, 8 * MiB)})
+        env.fill_drive("d", 4 * MiB)
+        self.squat(INSTANCE_GUARD_NAME)
+        exe = self.install_monitor()
+        env.to_host(MONITOR_INSTALL_DIR + r"\VelloranUpdater.exe").unlink()
+        self.start_monitor(exe)
+        self.wait_monitor_window()
+
+        # The first tick, armed without the guard, scans and checks for the
+        # updater; E: falls low after it and gets its icon at the next one.
+        self.assertIsNotNone(env.wait_for_tray("add", 3, timeout=REGULAR_TICK + 20), "no first regular tick")
+        self.assertIsNotNone(env.reg_query(r"HKCU\Software\Velloran\BrimSet", "LastUpdateCheck"))
+        since = env.tray_mark()
+        env.fill_drive("e", 4 * MiB)
+        self.assertIsNotNone(env.wait_for_tray("add", 4, timeout=REGULAR_TICK + 20, since=since), "no next tick")
+        self.assertEqual([w for w in env.windows() if w["class"] == "#32770"], [],
+                         "the missing updater must not be reported in a box")
+
+
 class PulseStormTest(EventFaultTestCase):
 
     def test_two_monitors_stay_responsive_through_a_storm_and_end_right(self):
         # Wine runs every program as one user in one session, where the
         # per-user guard lets one monitor run. A mutex under the guard's name
         # makes the guard's creation fail, and a monitor without a guard runs
-        # all the same (its regular tick starts with its first reload). Two
+        # all the same, its regular tick included. Two
         # monitors then share the named events as the monitors of two users
         # share the machine-wide ones.
         env = self.make_env(drives={"d": 16 * MiB, "e": 16 * MiB})
         env.set_drive_settings({"d": (1, 8 * MiB), "e": (1, 8 * MiB)})
         env.fill_drive("d", 4 * MiB)
         env.fill_drive("e", 12 * MiB)
-        squatter = env.start(program("BrimDriver.exe"), "squat", "600", INSTANCE_GUARD_NAME, log="squat.log")
-        self.addCleanup(squatter.terminate)
-        self.assertTrue(wait_for(lambda: "held" in (env.logs_dir / "squat.log").read_text(errors="replace"), 30))
+        self.squat(INSTANCE_GUARD_NAME)
         exe = self.install_monitor()
         first = self.start_monitor(exe, log="first.log")
         first_window = self.wait_monitor_window()
@@ -142,6 +171,18 @@ class PulseStormTest(EventFaultTestCase):
         self.assertEqual(self.wait_exit_code(second), 0)
         self.assertEqual(sorted(self.icon_ids("delete", since)), [4, 4])
         self.assertEqual(self.monitor_windows(), [])
+
+    def test_pulses_every_half_second_leave_the_rescan_alone(self):
+        env = self.make_env(drives={"d": 16 * MiB})
+        env.set_drive_settings({"d": (1, 8 * MiB)})
+        self.start_monitor(self.install_monitor())
+        self.wait_monitor_window()
+        # D: falls low as 24 pulses 500 ms apart begin: its icon comes while they last.
+        storm = env.start(program("BrimDriver.exe"), "pulse", "settings", "24", "500", log="storm.log")
+        self.addCleanup(storm.terminate)
+        env.fill_drive("d", 4 * MiB)
+        self.assertTrue(wait_for(lambda: self.tray_has("add", 3) or storm.poll() is not None, 30, 0.1))
+        self.assertIsNone(storm.poll(), "D:'s icon should come while the pulses last")
 
 
 if __name__ == "__main__":

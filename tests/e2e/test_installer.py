@@ -17,7 +17,7 @@ import time
 import unittest
 from pathlib import Path
 
-from brimharness import (BUILD_DIR, SOURCE_DIR, MiB, WineEnv, in_ci, read_records, require_programs,
+from brimharness import (BUILD_DIR, SOURCE_DIR, MiB, WineEnv, in_ci, program, read_records, require_programs,
                          wait_for)
 from brimcases import IDC_CLOSE, IDC_HELPPAGE, IDM_CONFIGURE, MONITOR_CLASS, TITLE, WM_COMMAND
 
@@ -218,6 +218,26 @@ class PackageTablesTest(unittest.TestCase):
         sibling = Path(other_tree) / ("%s-%s-%s.msi" % (PRODUCT, VERSION, other))
         with tempfile.TemporaryDirectory() as tmp:
             self.check_package(sibling if sibling.is_file() else build_package(other, VERSION, tmp), other)
+
+    def test_programs_import_only_dlls_the_system_takes_from_its_own_directory(self):
+        # Known DLLs (KnownDLLs and ntdll) always come from the system, API sets
+        # are no files, and common controls named by the manifest come from the
+        # side-by-side store; any other DLL is looked for beside the program.
+        known = {"advapi32", "clbcatq", "combase", "comdlg32", "coml2", "difxapi", "gdi32", "gdiplus", "imagehlp",
+                 "imm32", "kernel32", "msctf", "msvcrt", "normaliz", "nsi", "ntdll", "ole32", "oleaut32", "psapi",
+                 "rpcrt4", "sechost", "setupapi", "shcore", "shell32", "shlwapi", "user32", "wldap32", "ws2_32"}
+        for name, manifest in (("BrimWatch.exe", "monitor/BrimWatch.manifest"),
+                               ("BrimSet.exe", "config/BrimSet.manifest")):
+            require_programs(self, name)
+            dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(program(name))], check=True,
+                                  capture_output=True, text=True, timeout=60).stdout
+            imports = {dll.lower()[:-4] for dll in re.findall(r"DLL Name: (\S+)", dump)}
+            allowed = set(known)
+            if "Microsoft.Windows.Common-Controls" in (SOURCE_DIR / manifest).read_text(encoding="utf-8"):
+                allowed.add("comctl32")
+            self.assertIn("kernel32", imports)
+            self.assertEqual({dll for dll in imports if dll not in allowed and not dll.startswith("api-ms-win-")},
+                             set(), name)
 
 
 class InstallerTest(unittest.TestCase):

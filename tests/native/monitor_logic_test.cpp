@@ -87,3 +87,15 @@ TEST(EventWaitList, KeepsExistingHandlesInOrder)
     int* none[MONITOR_EVENT_COUNT] = {};
     EXPECT_EQ(BuildWaitList(none, waitList, meaning), 0u);
 }
+
+TEST(MonitorScanTimer, AReloadNeverPushesBackATickDueWithinTheRescanDelay)
+{
+    EXPECT_TRUE(ReloadMovesScan(1000, 1000 + SCAN_PERIOD));
+    EXPECT_TRUE(ReloadMovesScan(1000, 1000 + RESCAN_DELAY + 1));
+    EXPECT_FALSE(ReloadMovesScan(1000, 1000 + RESCAN_DELAY));
+    EXPECT_FALSE(ReloadMovesScan(1000, 900));  // overdue
+    // Across the wrap of the tick count.
+    EXPECT_TRUE(ReloadMovesScan(0xFFFFFF00u, 0xFFFFFF00u + SCAN_PERIOD));
+    EXPECT_FALSE(ReloadMovesScan(0xFFFFFF00u, 0xFFFFFF00u + 500));
+    EXPECT_FALSE(ReloadMovesScan(100, 0xFFFFFF00u));
+}

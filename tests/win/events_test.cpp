@@ -34,7 +34,7 @@ void ExpectOneEveryoneAce(PACL acl)
     auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
     EXPECT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
     EXPECT_EQ(allowed->Header.AceFlags, 0);
-    EXPECT_EQ(allowed->Mask, 0x1F0003u);
+    EXPECT_EQ(allowed->Mask, static_cast<DWORD>(SYNCHRONIZE | EVENT_MODIFY_STATE));
     EXPECT_TRUE(IsWorldSid(&allowed->SidStart));
 }
 
@@ -87,12 +87,20 @@ TEST(SignalEvents, EventsAreCreatedUnderTheirNamesWithTheOpenDescriptor)
     EXPECT_EQ(WaitForSingleObject(ThreadStopEvent, 0), WAIT_OBJECT_0);
     ResetEvent(ThreadStopEvent);
 
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, GetSecurityInfo(SettingsChangedEvent, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION,
-                                             nullptr, nullptr, &dacl, nullptr, &descriptor));
-    ExpectOneEveryoneAce(dacl);
-    LocalFree(descriptor);
+    // Read back from the kernel; an open asking for exactly that access works.
+    for (const wchar_t* name : { SETTINGS_CHANGED_EVENT_NAME, MONITOR_CLOSE_EVENT_NAME }) {
+        SCOPED_TRACE(testing::Message() << "event " << name);
+        UniqueKernelHandle readable(OpenEventW(READ_CONTROL, FALSE, name));
+        ASSERT_TRUE(readable);
+        PACL dacl = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, GetSecurityInfo(readable.Get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION,
+                                                 nullptr, nullptr, &dacl, nullptr, &descriptor));
+        ExpectOneEveryoneAce(dacl);
+        LocalFree(descriptor);
+        UniqueKernelHandle signalling(OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name));
+        EXPECT_TRUE(signalling && PulseEvent(signalling.Get()));
+    }
 }
 
 TEST(SignalEvents, APulseWithNobodyWaitingIsLost)

@@ -1,0 +1,104 @@
+#include "OpenAsUser.h"
+
+#include <exdisp.h>
+#include <shellapi.h>
+#include <shldisp.h>
+#include <shlobj.h>
+
+#include "Handles.h"
+
+namespace {
+
+bool IsProcessElevated()
+{
+    UniqueKernelHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put()))
+        return false;
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    return GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof(elevation), &size) &&
+           elevation.TokenIsElevated != 0;
+}
+
+// The desktop's shell, in the user's own unelevated Explorer: its window
+// list gives the desktop's browser, whose view's background object leads
+// to the shell's automation object.
+UniqueInterface<IShellDispatch2> DesktopShell()
+{
+    UniqueInterface<IShellWindows> windows;
+    if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
+                                reinterpret_cast<void**>(windows.Put()))))
+        return {};
+    VARIANT empty;
+    VariantInit(&empty);
+    long desktopWindow = 0;
+    UniqueInterface<IDispatch> desktop;
+    if (windows.Get()->FindWindowSW(&empty, &empty, SWC_DESKTOP, &desktopWindow, SWFO_NEEDDISPATCH,
+                                    desktop.Put()) != S_OK ||
+        !desktop)
+        return {};
+
+    UniqueInterface<IServiceProvider> services;
+    UniqueInterface<IShellBrowser> browser;
+    UniqueInterface<IShellView> view;
+    UniqueInterface<IDispatch> background;
+    UniqueInterface<IShellFolderViewDual> folderView;
+    UniqueInterface<IDispatch> application;
+    UniqueInterface<IShellDispatch2> shell;
+    if (FAILED(desktop.Get()->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(services.Put()))) ||
+        FAILED(services.Get()->QueryService(SID_STopLevelBrowser, IID_IShellBrowser,
+                                            reinterpret_cast<void**>(browser.Put()))) ||
+        FAILED(browser.Get()->QueryActiveShellView(view.Put())) ||
+        FAILED(view.Get()->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch,
+                                         reinterpret_cast<void**>(background.Put()))) ||
+        FAILED(background.Get()->QueryInterface(IID_IShellFolderViewDual,
+                                                reinterpret_cast<void**>(folderView.Put()))) ||
+        FAILED(folderView.Get()->get_Application(application.Put())) ||
+        FAILED(application.Get()->QueryInterface(IID_IShellDispatch2, reinterpret_cast<void**>(shell.Put()))))
+        return {};
+    return shell;
+}
+
+bool OpenThroughDesktopShell(const wchar_t* file, const wchar_t* parameters)
+{
+    // COM on this thread for the call; a thread that already has it keeps it.
+    HRESULT initialised = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    bool opened = false;
+    {
+        UniqueInterface<IShellDispatch2> shell = DesktopShell();
+        UniqueBstr fileText(SysAllocString(file));
+        UniqueBstr parameterText(parameters != nullptr ? SysAllocString(parameters) : nullptr);
+        if (shell && fileText) {
+            VARIANT arguments, directory, operation, show;
+            VariantInit(&arguments);
+            VariantInit(&directory);
+            VariantInit(&operation);
+            VariantInit(&show);
+            if (parameterText) {
+                arguments.vt = VT_BSTR;
+                arguments.bstrVal = parameterText.Get();
+            }
+            show.vt = VT_I4;
+            show.lVal = SW_SHOWNORMAL;
+            opened = SUCCEEDED(shell.Get()->ShellExecute(fileText.Get(), arguments, directory, operation, show));
+        }
+    }
+    if (SUCCEEDED(initialised))
+        CoUninitialize();
+    return opened;
+}
+
+}  // namespace
+
+void OpenAsUser(HWND owner, const wchar_t* file, const wchar_t* parameters)
+{
+    if (IsProcessElevated() && OpenThroughDesktopShell(file, parameters))
+        return;
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.hwnd = owner;
+    info.lpFile = file;
+    info.lpParameters = parameters;
+    info.nShow = SW_SHOWNORMAL;
+    ShellExecuteExW(&info);
+}
