@@ -9,15 +9,17 @@
 
 namespace {
 
+// Unknown counts as elevated: the safe road.
 bool IsProcessElevated()
 {
     UniqueKernelHandle token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put()))
-        return false;
+        return true;
     TOKEN_ELEVATION elevation = {};
     DWORD size = 0;
-    return GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof(elevation), &size) &&
-           elevation.TokenIsElevated != 0;
+    if (!GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof(elevation), &size))
+        return true;
+    return elevation.TokenIsElevated != 0;
 }
 
 // The desktop's shell, in the user's own unelevated Explorer: its window
@@ -90,15 +92,16 @@ bool OpenThroughDesktopShell(const wchar_t* file, const wchar_t* parameters)
 
 }  // namespace
 
-void OpenAsUser(HWND owner, const wchar_t* file, const wchar_t* parameters)
+bool OpenAsUser(HWND owner, const wchar_t* file, const wchar_t* parameters)
 {
-    if (IsProcessElevated() && OpenThroughDesktopShell(file, parameters))
-        return;
+    if (IsProcessElevated())
+        return OpenThroughDesktopShell(file, parameters);
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOASYNC;
     info.hwnd = owner;
     info.lpFile = file;
     info.lpParameters = parameters;
     info.nShow = SW_SHOWNORMAL;
-    ShellExecuteExW(&info);
+    return ShellExecuteExW(&info) != FALSE;
 }

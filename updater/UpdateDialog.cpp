@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Handles.h"
+#include "OpenAsUser.h"
 #include "TextFormat.h"
 #include "Updater.h"
 #include "resource.h"
@@ -167,7 +168,8 @@ void OnOpenPage(HWND dialog)
         EndDialog(dialog, IDCANCEL);
         return;
     }
-    if (OpenDownloadPage(dialog, PageAddress)) {
+    // Only a web address is ever opened, and never with an elevated token.
+    if (IsWebAddress(PageAddress) && OpenAsUser(dialog, PageAddress.c_str())) {
         EndDialog(dialog, IDOK);
         return;
     }

@@ -29,7 +29,3 @@ HMODULE LoadSystemLibrary(const wchar_t* name);
 // UpdateDialog.cpp: the one window (template IDD_UPDATE), modal. With
 // VIEW_CHECKING it starts the check at `address` itself and shows its end.
 void RunUpdateDialog(UpdaterView view, const CheckResult& result, const std::wstring& address);
-
-// OpenPage.cpp: opens an http or https page in the user's browser, never
-// with an elevated token. False when it could not be opened.
-bool OpenDownloadPage(HWND owner, const std::wstring& address);
