@@ -46,21 +46,39 @@ DriveRootList ReadDriveRootList(System& system)
     return list;
 }
 
+// The drive index a root names by its own letter ("C:\\" is 2, either
+// case), or -1 when it does not start with a drive letter and a colon.
+inline int DriveIndexOfRoot(const wchar_t* root)
+{
+    const wchar_t letter = root[0];
+    if (root[1] != L':')
+        return -1;
+    if (letter >= L'A' && letter <= L'Z')
+        return letter - L'A';
+    if (letter >= L'a' && letter <= L'z')
+        return letter - L'a';
+    return -1;
+}
+
 // Walks a list of NUL-terminated root strings (ending with an empty string)
-// beside a drive mask. The k-th root belongs to the k-th set bit of the
-// mask; the letter inside the string is never parsed. Calls
-// visit(driveIndex, root) for each matched drive, in index order, and stops
-// at index 26 or at the end of the list, whichever comes first.
+// beside the drive mask taken after it. Each root's drive index comes from
+// its own letter, never from its place in the list: a drive that comes or
+// goes between the two queries shifts no other drive. A root is visited,
+// as visit(driveIndex, root), when it names a drive letter that the mask
+// also holds and that comes after the last one visited (the list is in
+// letter order; a repeat or a stray entry is passed over).
 template <typename Visit>
 void WalkDriveRoots(const wchar_t* roots, uint32_t driveMask, Visit visit)
 {
     if (roots == nullptr)
         return;
-    const wchar_t* p = roots;
-    for (int i = 0; i < DRIVE_COUNT && *p != L'\0'; ++i) {
-        if ((driveMask & (1u << i)) == 0)
-            continue;
-        visit(i, p);
+    int last = -1;
+    for (const wchar_t* p = roots; *p != L'\0';) {
+        const int index = DriveIndexOfRoot(p);
+        if (index > last && (driveMask & (1u << index)) != 0) {
+            visit(index, p);
+            last = index;
+        }
         while (*p != L'\0')
             ++p;
         ++p;

@@ -26,7 +26,7 @@ struct FakeTray {
     std::function<bool(const wchar_t* root, DriveSpace* space)> query;
     uint32_t now = 1000;
     std::function<uint32_t()> clock;
-    // The drive index a root stands for: its letter, unless set.
+    // The drive index a root stands for: its own letter, unless set.
     std::function<int(const wchar_t* root)> indexOf;
 
     // The notification area.
@@ -75,7 +75,7 @@ struct FakeTray {
             if (ok)
                 *space = found->second;
         }
-        const int index = indexOf ? indexOf(root) : (root[0] >= L'A' && root[0] <= L'Z' ? root[0] - L'A' : -1);
+        const int index = indexOf ? indexOf(root) : DriveIndexOfRoot(root);
         if (ok && index >= 0 && index < DRIVE_COUNT) {
             lastMeasured_ = index;
             lastTick_ = 0;

@@ -68,16 +68,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const wchar_t* p = roots.get(); *p != L'\0'; p += std::wcslen(p) + 1)
         strings.push_back(p);
 
-    // The walk pairs the k-th string with the k-th drive in the mask.
+    // The walk visits, in list order, each string that names a drive of the
+    // mask by its own letter, each drive once, in rising order.
     std::vector<int> visited;
+    size_t at = 0;
     WalkDriveRoots(roots.get(), driveMask, [&](int index, const wchar_t* root) {
         FUZZ_CHECK(index >= 0 && index < DRIVE_COUNT && (driveMask & (1u << index)) != 0);
+        FUZZ_CHECK(index == DriveIndexOfRoot(root));
         FUZZ_CHECK(visited.empty() || index > visited.back());
-        FUZZ_CHECK(visited.size() < strings.size() && root == strings[visited.size()]);
+        while (at < strings.size() && strings[at] != root)
+            ++at;
+        FUZZ_CHECK(at < strings.size());
         visited.push_back(index);
     });
-    const size_t drivesInMask = static_cast<size_t>(__builtin_popcount(driveMask & 0x3FFFFFFu));
-    FUZZ_CHECK(visited.size() == (strings.size() < drivesInMask ? strings.size() : drivesInMask));
+    // ... and passes over only strings it may pass over.
+    int last = -1;
+    size_t taken = 0;
+    for (const wchar_t* s : strings) {
+        const int index = DriveIndexOfRoot(s);
+        const bool takes = index > last && (driveMask & (1u << index)) != 0;
+        FUZZ_CHECK(takes == (taken < visited.size() && visited[taken] == index));
+        if (takes) {
+            last = index;
+            ++taken;
+        }
+    }
+    FUZZ_CHECK(taken == visited.size());
 
     // The pass, over the same list.
     const uint32_t iconBefore = iconMask;

@@ -151,23 +151,30 @@ TEST(DriveRoots, RootsFollowTheSetBitsOfTheMask)
     EXPECT_EQ(seen[1].second, L"C:\\");
 }
 
-TEST(DriveRoots, LetterInsideTheRootIsNeverParsedAndTheWalkStopsAtEitherEnd)
+TEST(DriveRoots, EachRootKeepsItsOwnLetterWhateverTheMaskSays)
 {
-    // More bits than roots: the walk ends with the list.
-    const wchar_t roots[] = L"X:\\\0\0";
+    // D: came between the two queries: in the mask, not in the list. E:
+    // keeps index 4; it is not taken for D:.
+    const wchar_t raced[] = L"C:\\\0E:\\\0\0";
     std::vector<int> indexes;
-    WalkDriveRoots(roots, 0b1100, [&](int i, const wchar_t*) { indexes.push_back(i); });
-    EXPECT_EQ(indexes, std::vector<int>({ 2 }));
+    WalkDriveRoots(raced, 0b11100, [&](int i, const wchar_t*) { indexes.push_back(i); });
+    EXPECT_EQ(indexes, std::vector<int>({ 2, 4 }));
 
-    // More roots than bits: the walk ends at the last set bit... and at 26.
-    const wchar_t many[] = L"C:\\\0D:\\\0E:\\\0\0";
+    // D: went between them: in the list, not in the mask. It is passed
+    // over and E: still is E:.
     indexes.clear();
-    WalkDriveRoots(many, 1u << 25, [&](int i, const wchar_t*) { indexes.push_back(i); });
-    EXPECT_EQ(indexes, std::vector<int>({ 25 }));
+    const wchar_t gone[] = L"C:\\\0D:\\\0E:\\\0\0";
+    WalkDriveRoots(gone, 0b10100, [&](int i, const wchar_t*) { indexes.push_back(i); });
+    EXPECT_EQ(indexes, std::vector<int>({ 2, 4 }));
 
+    // Lower case, a stray entry, a repeat and an entry out of order are
+    // passed over, as are an empty list and none at all.
+    indexes.clear();
+    const wchar_t odd[] = L"c:\\\0??\0C:\\\0\\\\x\0B:\\\0Z:\\\0\0";
+    WalkDriveRoots(odd, 0xFFFFFFFFu, [&](int i, const wchar_t*) { indexes.push_back(i); });
+    EXPECT_EQ(indexes, std::vector<int>({ 2, 25 }));
     indexes.clear();
     WalkDriveRoots(L"\0", 0xFFFFFFFFu, [&](int i, const wchar_t*) { indexes.push_back(i); });
-    EXPECT_TRUE(indexes.empty());
     WalkDriveRoots(nullptr, 0xFFFFFFFFu, [&](int i, const wchar_t*) { indexes.push_back(i); });
     EXPECT_TRUE(indexes.empty());
 }

@@ -102,7 +102,7 @@ TEST(ScanLogic, BalloonDueAcrossTheTickWrap)
     EXPECT_FALSE(IsBalloonDue(1299999, 1000000, 300000));
 }
 
-TEST_F(ScanFixture, RemovableRootIsConsumedSoCGetsIdTwo)
+TEST_F(ScanFixture, EachRootGetsTheIconOfItsOwnLetter)
 {
     // A: is in the mask but not fixed, B: is absent; the second root is C:.
     settings[0] = Watched(100 * GB);
@@ -112,11 +112,12 @@ TEST_F(ScanFixture, RemovableRootIsConsumedSoCGetsIdTwo)
     EXPECT_EQ(table[2].lastBalloonTick, 1000u);
     EXPECT_EQ(table[2].balloonInterval, FIRST_BALLOON_INTERVAL);
 
-    // The letter inside a root is never read: the first root here is the
-    // first set bit's, index 3, whatever it says.
+    // A root's icon is its own letter's: a drive in the mask but missing
+    // from the list (it came between the two queries) takes nobody's place.
     settings[3] = Watched(200 * MB);
-    tray.drives[L"X:\\"] = DriveSpace{ 100 * MB, 100 * GB };
-    EXPECT_EQ(Pass(L"X:\\\0", 1u << 3), (Calls{ "add 3 kind 2" }));
+    settings[4] = Watched(200 * MB);
+    tray.drives[L"E:\\"] = DriveSpace{ 100 * MB, 100 * GB };
+    EXPECT_EQ(Pass(L"C:\\\0E:\\\0", (1u << 2) | (1u << 3) | (1u << 4)), (Calls{ "add 4 kind 2" }));
 }
 
 TEST_F(ScanFixture, NotLowNotWatchedOrNotFixedGetsNoIcon)
