@@ -23,18 +23,21 @@ static_assert(BALLOON_KIND_INFO == NIIF_INFO && BALLOON_KIND_WARNING == NIIF_WAR
               "balloon kinds are the shell's icon flags");
 
 constexpr UINT BALLOON_TIMEOUT = 10000;  // ms
-constexpr UINT TRAY_ICON_SIZE = 16;      // pixels
 constexpr int TEMPLATE_LENGTH = 256;
 
 // The tray icon, loaded at the first add and kept for the life of the
-// process: the shell keeps its own copy of every icon it is given.
+// process: the shell keeps its own copy of every icon it is given. It is
+// drawn at the size the notification area shows, the small-icon size of
+// the system's scale (16 pixels at 100 %, 32 at 200 %), from the image of
+// that size in the icon file.
 HICON TrayIcon = nullptr;
 
 HICON LoadTrayIcon()
 {
     if (TrayIcon == nullptr)
         TrayIcon = static_cast<HICON>(LoadImageW(ModuleInstance, MAKEINTRESOURCEW(IDI_SMALL), IMAGE_ICON,
-                                                 TRAY_ICON_SIZE, TRAY_ICON_SIZE, LR_DEFAULTCOLOR));
+                                                 GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+                                                 LR_DEFAULTCOLOR));
     return TrayIcon;
 }
 

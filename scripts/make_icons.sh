@@ -55,11 +55,12 @@ arrow() {  # arrow <size> <out.png>
 }
 
 disk16 "$work/disk16.png"
-for size in 24 32 48; do
+for size in 20 24 32 48; do
     disk $size "$work/disk$size.png"
 done
 convert "$work/disk16.png" "$work/disk24.png" "$work/disk32.png" "$work/disk48.png" "$root/monitor/BrimWatch.ico"
-convert "$work/disk16.png" "$work/disk32.png" "$root/monitor/small.ico"
+# The tray's icon at every scale from 100 % to 200 %: 16 to 32 pixels.
+convert "$work/disk16.png" "$work/disk20.png" "$work/disk24.png" "$work/disk32.png" "$root/monitor/small.ico"
 
 for size in 16 32 48; do
     arrow $size "$work/arrow$size.png"

@@ -138,10 +138,13 @@ class LifecycleTest(MonitorTestCase):
         accelerators = [tuple(f[2:]) for f in lines if f[0] == "accel"]
         self.assertEqual(sorted(accelerators), [("0x10", "/", "104"), ("0x10", "?", "104")])
         icons = {f[1]: f[2].split(",") for f in lines if f[0] == "icon"}
-        for icon_id in ("107", "108"):
-            self.assertTrue({"16x16", "32x32"} <= set(icons[icon_id]), icons)
+        # The tray's icon sharp from 100 % to 200 % (16 to 32 pixels), in a
+        # process that knows its scale.
+        self.assertTrue({"16x16", "32x32"} <= set(icons["107"]), icons)
+        self.assertTrue({"16x16", "20x20", "24x24", "32x32"} <= set(icons["108"]), icons)
         manifest = unescape([f for f in lines if f[0] == "manifest"][0][1])
         self.assertIn('level="asInvoker"', manifest)
+        self.assertRegex(manifest, r"<dpiAware[^>]*>true</dpiAware>")
 
         version = dict(line.split("\t", 1) for line in env.driver_ok("version", exe).splitlines())
         self.assertEqual(version["FileVersionFixed"], "2.4.1.0")
