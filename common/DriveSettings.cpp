@@ -22,25 +22,32 @@ void LoadDriveSettings()
     ApplyStoredSettings(DriveSettingsTable, scratch, size, status == ERROR_SUCCESS);
 }
 
-DWORD SaveDriveSettings(HWND owner)
+DWORD WriteDriveSettings(bool& keyFailed)
 {
     UniqueRegKey key;
     LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                      KEY_WRITE | SETTINGS_KEY_VIEW, nullptr, key.Put(), nullptr);
-    if (status == ERROR_ACCESS_DENIED) {
-        ShowStringMessage(owner, IDS_SETTINGS_ACCESS_DENIED, MB_OK | MB_ICONINFORMATION);
-        return ERROR_ACCESS_DENIED;
-    }
-    if (status != ERROR_SUCCESS) {
-        ShowSystemErrorMessage(owner, static_cast<DWORD>(status), MB_OK | MB_ICONINFORMATION);
+    keyFailed = status != ERROR_SUCCESS;
+    if (keyFailed)
         return static_cast<DWORD>(status);
-    }
-
     status = RegSetValueExW(key.Get(), DRIVE_SETTINGS_VALUE, 0, REG_BINARY,
                             reinterpret_cast<const BYTE*>(&DriveSettingsTable[0]), DRIVE_SETTINGS_SIZE);
-    if (status != ERROR_SUCCESS)
-        ShowStringMessage(owner, IDS_WRITE_FAILED, MB_OK | MB_ICONINFORMATION);
     return static_cast<DWORD>(status);
+}
+
+DWORD SaveDriveSettings(HWND owner)
+{
+    bool keyFailed = false;
+    DWORD status = WriteDriveSettings(keyFailed);
+    if (status == ERROR_SUCCESS)
+        return status;
+    if (!keyFailed)
+        ShowStringMessage(owner, IDS_WRITE_FAILED, MB_OK | MB_ICONINFORMATION);
+    else if (status == ERROR_ACCESS_DENIED)
+        ShowStringMessage(owner, IDS_SETTINGS_ACCESS_DENIED, MB_OK | MB_ICONINFORMATION);
+    else
+        ShowSystemErrorMessage(owner, status, MB_OK | MB_ICONINFORMATION);
+    return status;
 }
 
 namespace {

@@ -21,6 +21,11 @@ extern DriveSettingsImage DriveSettingsTable;
 // was; a shorter value replaces only its leading bytes.
 void LoadDriveSettings();
 
+// Writes the whole table and tells no one: the Windows status, 0 on
+// success. `keyFailed` says whether opening or creating the key failed
+// (else it was the write of the value).
+DWORD WriteDriveSettings(bool& keyFailed);
+
 // Writes the whole table; shows its own failures (owned by `owner`) and
 // returns the Windows status, 0 on success.
 DWORD SaveDriveSettings(HWND owner);

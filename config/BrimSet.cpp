@@ -115,6 +115,9 @@ bool InitInstance(HINSTANCE instance)
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
 {
     LoadStringW(instance, IDS_APP_TITLE, AppTitle, TITLE_CAPACITY);
+    int verbExitCode = 0;
+    if (RunCommandLineVerbs(verbExitCode))
+        return verbExitCode;
     RegisterFrameClass(instance);
     if (!InitInstance(instance))
         return 0;

@@ -36,6 +36,14 @@ INT_PTR RunThresholdDialog(HWND owner, DriveListEntry* entry);
 bool IsOsLowSpaceSwitchAvailable();
 void ReadOsLowSpaceSwitch(HWND dialog, int checkBoxId);
 void WriteOsLowSpaceSwitch(HWND dialog, int checkBoxId, bool driveSettingsFailed);
+// Writes the value (1 when `checksOff`) and tells no one: the Windows
+// status; `keyFailed` says whether opening or creating the key failed.
+DWORD StoreOsLowSpaceSwitch(bool checksOff, bool& keyFailed);
+
+// Verbs.cpp: /set, /oswarning and /list, run without a window. False when
+// the command line has no verb (or has the close switch, which wins);
+// otherwise `exitCode` is the process's exit code.
+bool RunCommandLineVerbs(int& exitCode);
 
 // AboutBox.cpp: the About box (template 1), modal.
 void ShowAboutBox(HWND owner);

@@ -59,16 +59,29 @@ void ReadOsLowSpaceSwitch(HWND dialog, int checkBoxId)
     EnableWindow(GetDlgItem(dialog, checkBoxId), available);
 }
 
+DWORD StoreOsLowSpaceSwitch(bool checksOff, bool& keyFailed)
+{
+    UniqueRegKey key;
+    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, POLICY_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                     KEY_WRITE | POLICY_KEY_VIEW, nullptr, key.Put(), nullptr);
+    keyFailed = status != ERROR_SUCCESS;
+    if (keyFailed)
+        return static_cast<DWORD>(status);
+    DWORD value = checksOff ? 1 : 0;
+    status = RegSetValueExW(key.Get(), POLICY_VALUE, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                            sizeof(value));
+    return static_cast<DWORD>(status);
+}
+
 void WriteOsLowSpaceSwitch(HWND dialog, int checkBoxId, bool driveSettingsFailed)
 {
     bool checked = IsDlgButtonChecked(dialog, checkBoxId) == BST_CHECKED;
     if (!IsOsLowSpaceSwitchAvailable())
         return;
 
-    UniqueRegKey key;
-    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, POLICY_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                     KEY_WRITE | POLICY_KEY_VIEW, nullptr, key.Put(), nullptr);
-    if (status != ERROR_SUCCESS) {
+    bool keyFailed = false;
+    DWORD status = StoreOsLowSpaceSwitch(checked, keyFailed);
+    if (keyFailed) {
         // One message per Apply: a failed save of the drive settings has
         // already told the user.
         if (driveSettingsFailed)
@@ -76,13 +89,9 @@ void WriteOsLowSpaceSwitch(HWND dialog, int checkBoxId, bool driveSettingsFailed
         if (status == ERROR_ACCESS_DENIED)
             ShowStringMessage(dialog, IDS_POLICY_ACCESS_DENIED, MB_OK | MB_ICONINFORMATION);
         else
-            ShowSystemErrorMessage(dialog, static_cast<DWORD>(status), MB_OK | MB_ICONINFORMATION);
+            ShowSystemErrorMessage(dialog, status, MB_OK | MB_ICONINFORMATION);
         return;
     }
-
-    DWORD value = checked ? 1 : 0;
-    status = RegSetValueExW(key.Get(), POLICY_VALUE, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                            sizeof(value));
     if (status != ERROR_SUCCESS)
-        ShowSystemErrorMessage(dialog, static_cast<DWORD>(status), MB_OK | MB_ICONINFORMATION);
+        ShowSystemErrorMessage(dialog, status, MB_OK | MB_ICONINFORMATION);
 }
