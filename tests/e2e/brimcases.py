@@ -13,8 +13,8 @@ import shutil
 import time
 import unittest
 
-from brimharness import (BUILD_DIR, SOURCE_DIR, WineEnv, driver_of_bits, read_records, require_programs, unescape,
-                         wait_for)
+from brimharness import (BUILD_DIR, SOURCE_DIR, WineEnv, decode_wine_string, driver_of_bits, read_records,
+                         require_programs, unescape, wait_for)
 
 
 # -- the programs' own facts -------------------------------------------------
@@ -193,6 +193,51 @@ def hwnd_text(hwnd):
     return "0x%x" % hwnd
 
 
+# The event log: the message table's events (monitor/BrimlineEvents.mc),
+# and what the monitor reported as Wine traces it.
+EVENT_LOG_TRACE = "fixme+advapi,+eventlog"
+_EVENTLOG_TYPES = {"Warning": 2, "Error": 1, "Informational": 4, "Success": 0}  # EVENTLOG_*_TYPE
+_SEVERITY_BITS = {"Success": 0, "Informational": 1, "Warning": 2, "Error": 3}
+
+
+def _read_events(source):
+    """Symbolic name -> {"id", "full_id", "type", "text"} of each message."""
+    text = (SOURCE_DIR / source).read_text(encoding="utf-8")
+    events = {}
+    for number, severity, name, body in re.findall(
+            r"^MessageId=(\d+)\s*\nSeverity=(\w+)\s*\nSymbolicName=(\w+)\s*\nLanguage=\w+\s*\n(.*?)\n\.\s*$",
+            text, re.M | re.S):
+        events[name] = {"id": int(number), "full_id": _SEVERITY_BITS[severity] << 30 | int(number),
+                        "type": _EVENTLOG_TYPES[severity], "text": body}
+    return events
+
+
+EVENTS = _read_events("monitor/BrimlineEvents.mc")
+_REPORT_LINE = re.compile(r"ReportEventW \((\w+),0x(\w+),0x\w+,0x(\w+),([^,]+),0x(\w+),")
+_REPORT_STRING = re.compile(r":eventlog:ReportEventW (L\".*)$")
+
+
+def reported_events(log_text):
+    """The events of a program's log traced with EVENT_LOG_TRACE: a list of
+    {"type", "full_id", "sid", "strings"}."""
+    events = []
+    for line in log_text.splitlines():
+        match = _REPORT_LINE.search(line)
+        if match:
+            events.append({"type": int(match.group(2), 16), "full_id": int(match.group(3), 16),
+                           "sid": match.group(4), "strings": []})
+            continue
+        match = _REPORT_STRING.search(line)
+        if match and events:
+            events[-1]["strings"].append(decode_wine_string(match.group(1)))
+    return events
+
+
+def event_text(name, *strings):
+    """An event's text with its insertion strings %1, %2, ... filled in."""
+    return re.sub(r"%(\d)", lambda m: strings[int(m.group(1)) - 1], EVENTS[name]["text"])
+
+
 class MonitorTestCase(unittest.TestCase):
     """Runs BrimWatch from a folder of its own in a fresh prefix, with
     recording stand-ins for the programs it starts, and watches the tray."""
@@ -238,7 +283,11 @@ class MonitorTestCase(unittest.TestCase):
 
     def start_monitor(self, exe, *args, log="monitor.log"):
         """Starts the monitor with its own tray calls traced into `log`."""
-        return self.env.start(exe, *args, log=log, debug="-all,trace+systray")
+        return self.env.start(exe, *args, log=log, debug="-all,trace+systray," + EVENT_LOG_TRACE)
+
+    def monitor_events(self, log="monitor.log"):
+        """The events the monitor reported so far."""
+        return reported_events((self.env.logs_dir / log).read_text(errors="replace"))
 
     def monitor_windows(self):
         return [w for w in self.env.windows() if w["class"] == MONITOR_CLASS]

@@ -31,7 +31,7 @@ struct ScanFixture : ::testing::Test {
     std::vector<std::string> Pass(const wchar_t* roots, uint32_t driveMask)
     {
         tray.StartPass();
-        ScanDriveRoots(roots, driveMask, settings, iconMask, muteMask, table, tray);
+        ScanDriveRoots(roots, driveMask, settings, iconMask, muteMask, table, tray.levels, tray);
         return tray.calls;
     }
     // C: (index 2) only.
@@ -218,4 +218,67 @@ TEST_F(ScanFixture, UnqueryableDriveKeepsItsIconAndState)
     EXPECT_EQ(Pass(L"\0", 0), Calls{});  // or gone from the mask altogether
     EXPECT_EQ(iconMask, 1u << 2);
     EXPECT_EQ(table[2].lastBalloonTick, before.lastBalloonTick);
+}
+
+using Events = std::vector<std::string>;
+
+TEST_F(ScanFixture, EventLogHearsOfEachCrossingOnceNotOfBalloons)
+{
+    LowC(100 * MB);
+    PassC();
+    EXPECT_EQ(tray.events, Events{ "1001 drive 2 free 104857600 threshold 209715200" });
+    // Balloon after balloon, and a re-created taskbar's new add: no event.
+    for (uint32_t minutes : { 6, 20, 60 }) {
+        tray.now = 1000 + minutes * 60000;
+        PassC();
+        EXPECT_TRUE(tray.events.empty());
+    }
+    iconMask = 0;
+    tray.shellIcons = 0;
+    EXPECT_EQ(PassC(), Calls{ "add 2 kind 2" });
+    EXPECT_TRUE(tray.events.empty());
+    // Very low, back to merely low, recovered: one event each.
+    tray.drives[L"C:\\"].freeBytes = VERY_LOW_FREE_BYTES - 1;
+    PassC();
+    EXPECT_EQ(tray.pass.events[2], DRIVE_EVENT_VERY_LOW);
+    tray.drives[L"C:\\"].freeBytes = VERY_LOW_FREE_BYTES;
+    PassC();
+    EXPECT_EQ(tray.pass.events[2], DRIVE_EVENT_LOW);
+    tray.drives[L"C:\\"].freeBytes = 200 * MB;
+    PassC();
+    EXPECT_EQ(tray.events, Events{ "1003 drive 2 free 209715200 threshold 209715200" });
+    PassC();
+    EXPECT_TRUE(tray.events.empty());
+    EXPECT_TRUE(tray.faults.empty());
+}
+
+TEST_F(ScanFixture, EventsDoNotWaitForTheTray)
+{
+    // No notification area: every add fails, yet the crossing is reported
+    // once; a drive that cannot be queried reports nothing either way.
+    LowC(VERY_LOW_FREE_BYTES - 1);
+    tray.shellUp = false;
+    PassC();
+    PassC();
+    EXPECT_EQ(tray.pass.beeps, 1);
+    EXPECT_EQ(tray.levels[2], DRIVE_LEVEL_VERY_LOW);
+    tray.drives.clear();
+    PassC();
+    EXPECT_TRUE(tray.events.empty());
+    EXPECT_EQ(tray.levels[2], DRIVE_LEVEL_VERY_LOW);
+    // Unwatched by a settings change: the drive is no longer low.
+    tray.shellUp = true;
+    LowC(VERY_LOW_FREE_BYTES - 1);
+    settings[2].Enabled = 0;
+    PassC();
+    EXPECT_EQ(tray.pass.events[2], DRIVE_EVENT_RECOVERED);
+}
+
+TEST(ScanLogic, MuteIsReportedOncePerMute)
+{
+    uint32_t muteMask = DriveBit(3);
+    EXPECT_EQ(MuteDrive(2, muteMask), DRIVE_EVENT_MUTED);
+    EXPECT_EQ(muteMask, DriveBit(2) | DriveBit(3));
+    EXPECT_EQ(MuteDrive(2, muteMask), DRIVE_EVENT_NONE);
+    EXPECT_EQ(MuteDrive(3, muteMask), DRIVE_EVENT_NONE);
 }
