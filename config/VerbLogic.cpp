@@ -106,6 +106,8 @@ VerbRequest ParseVerbs(int argc, const wchar_t* const* argv)
                 ++i;
         } else if (IsVerb(argument, L"list")) {
             request.List = true;
+        } else if (IsVerb(argument, L"check")) {
+            request.Check = true;
         }
     }
     return request;

@@ -1,7 +1,8 @@
 // BrimSet's command-line verbs, for administrators' scripts and the
-// installer: /set, /oswarning and /list. No window opens. Lines go to the
-// standard handles the caller gave (a redirect or a pipe gets UTF-8), else
-// to the caller's console; the exit code says how it went (VerbLogic.h).
+// installer: /set, /oswarning, /list and /check. No window opens. Lines go
+// to the standard handles the caller gave (a redirect or a pipe gets
+// UTF-8), else to the caller's console; the exit code says how it went
+// (VerbLogic.h).
 #include <windows.h>
 #include <shellapi.h>
 
@@ -138,6 +139,8 @@ int RunVerbs(const VerbRequest& request)
         PrintString(STD_ERROR_HANDLE, IDS_VERB_OSWARNING_UNAVAILABLE, {});
         return ERROR_NOT_SUPPORTED;
     }
+    if (request.Check)
+        return VERB_DONE;
 
     bool keyFailed = false;
     DWORD status = ERROR_SUCCESS;

@@ -68,10 +68,12 @@ class VerbsTest(ConfigTestCase):
             (("/Set", "D:=5", "/OSWARNING", "maybe"), 87, text("IDS_VERB_BAD_OSWARNING", "maybe")),
             (("/set", "D:=5", "q:=10%"), 15, text("IDS_VERB_NOT_FIXED", "Q")),
             (("/set", "Q:=ON", "/oswarning", "off"), 15, text("IDS_VERB_NOT_FIXED", "Q")),
+            (("/CHECK", "/set", "q:=on"), 15, text("IDS_VERB_NOT_FIXED", "Q")),
+            (("-check", "/set", "D:=5", "/oswarning", "off", "/list"), 0, None),  # checks, writes nothing
         ]
         for args, expected_code, line in cases:
             with self.subTest(args=args):
-                self.assertEqual(self.brimset(*args), (expected_code, [], [line]))
+                self.assertEqual(self.brimset(*args), (expected_code, [], [line] if line else []))
                 self.assertEqual(self.env.drive_settings(), stored)
                 self.assertIsNone(self.policy_value())
 

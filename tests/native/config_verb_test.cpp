@@ -77,6 +77,8 @@ TEST(VerbParse, VerbsInEitherCaseWithTheirArguments)
     EXPECT_EQ(r.Drives[4].Action, DriveAction::Off);
     EXPECT_EQ(r.Drives[5].Action, DriveAction::Keep);
     EXPECT_TRUE(Parse({ L"/oswarning", L"on" }).OsWarningOn);
+    r = Parse({ L"-Check", L"/set", L"D:=1" });
+    EXPECT_TRUE(r.Check && r.Set && !r.List);
     // A later assignment of the same drive wins.
     EXPECT_EQ(Parse({ L"/set", L"D:=1", L"d:=off" }).Drives[3].Action, DriveAction::Off);
 }
