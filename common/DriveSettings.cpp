@@ -22,17 +22,23 @@ void LoadDriveSettings()
     ApplyStoredSettings(DriveSettingsTable, scratch, size, status == ERROR_SUCCESS);
 }
 
-DWORD WriteDriveSettings(bool& keyFailed)
+DWORD WriteMachineValue(const wchar_t* keyPath, REGSAM view, const wchar_t* name, DWORD type, const void* data,
+                        DWORD size, bool& keyFailed)
 {
     UniqueRegKey key;
-    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                     KEY_WRITE | SETTINGS_KEY_VIEW, nullptr, key.Put(), nullptr);
+    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                     KEY_WRITE | view, nullptr, key.Put(), nullptr);
     keyFailed = status != ERROR_SUCCESS;
     if (keyFailed)
         return static_cast<DWORD>(status);
-    status = RegSetValueExW(key.Get(), DRIVE_SETTINGS_VALUE, 0, REG_BINARY,
-                            reinterpret_cast<const BYTE*>(&DriveSettingsTable[0]), DRIVE_SETTINGS_SIZE);
+    status = RegSetValueExW(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size);
     return static_cast<DWORD>(status);
+}
+
+DWORD WriteDriveSettings(bool& keyFailed)
+{
+    return WriteMachineValue(SETTINGS_KEY, SETTINGS_KEY_VIEW, DRIVE_SETTINGS_VALUE, REG_BINARY,
+                             &DriveSettingsTable[0], DRIVE_SETTINGS_SIZE, keyFailed);
 }
 
 DWORD SaveDriveSettings(HWND owner)

@@ -61,16 +61,8 @@ void ReadOsLowSpaceSwitch(HWND dialog, int checkBoxId)
 
 DWORD StoreOsLowSpaceSwitch(bool checksOff, bool& keyFailed)
 {
-    UniqueRegKey key;
-    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, POLICY_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                     KEY_WRITE | POLICY_KEY_VIEW, nullptr, key.Put(), nullptr);
-    keyFailed = status != ERROR_SUCCESS;
-    if (keyFailed)
-        return static_cast<DWORD>(status);
     DWORD value = checksOff ? 1 : 0;
-    status = RegSetValueExW(key.Get(), POLICY_VALUE, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                            sizeof(value));
-    return static_cast<DWORD>(status);
+    return WriteMachineValue(POLICY_KEY, POLICY_KEY_VIEW, POLICY_VALUE, REG_DWORD, &value, sizeof(value), keyFailed);
 }
 
 void WriteOsLowSpaceSwitch(HWND dialog, int checkBoxId, bool driveSettingsFailed)
