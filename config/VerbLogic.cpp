@@ -4,7 +4,10 @@
 
 namespace {
 
-wchar_t AsciiLower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c; }
+wchar_t AsciiLower(wchar_t c)
+{
+    return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c;
+}
 
 // Whether `text` is `word` (lower case ASCII), in either case.
 bool IsWord(const wchar_t* text, const wchar_t* word)
@@ -16,9 +19,15 @@ bool IsWord(const wchar_t* text, const wchar_t* word)
     return *text == L'\0';
 }
 
-bool IsSwitchLike(const wchar_t* argument) { return argument[0] == L'/' || argument[0] == L'-'; }
+bool IsSwitchLike(const wchar_t* argument)
+{
+    return argument[0] == L'/' || argument[0] == L'-';
+}
 
-bool IsVerb(const wchar_t* argument, const wchar_t* name) { return IsSwitchLike(argument) && IsWord(argument + 1, name); }
+bool IsVerb(const wchar_t* argument, const wchar_t* name)
+{
+    return IsSwitchLike(argument) && IsWord(argument + 1, name);
+}
 
 // Decimal digits to the end, between 1 and `largest`; no sign, no blanks.
 bool ParseAmount(const wchar_t* text, uint64_t largest, uint32_t& amount)
@@ -118,8 +127,7 @@ uint64_t PercentOf(uint64_t bytes, uint32_t percent)
     return bytes / 100 * percent + bytes % 100 * percent / 100;
 }
 
-int ApplyAssignments(DriveSettingsImage& table, const DriveAssignment (&drives)[DRIVE_COUNT],
-                     const FixedDrives& fixed)
+int ApplyAssignments(DriveSettingsImage& table, const DriveAssignment (&drives)[DRIVE_COUNT], const FixedDrives& fixed)
 {
     for (int i = 0; i < DRIVE_COUNT; ++i) {
         const DriveAssignment& assignment = drives[i];

@@ -68,8 +68,7 @@ uint64_t PercentOf(uint64_t bytes, uint32_t percent);
 // that is fixed now; the first drive (in letter order) that is not is
 // returned, and `table` may then be partly changed: apply to a copy. -1 when
 // every assignment applied.
-int ApplyAssignments(DriveSettingsImage& table, const DriveAssignment (&drives)[DRIVE_COUNT],
-                     const FixedDrives& fixed);
+int ApplyAssignments(DriveSettingsImage& table, const DriveAssignment (&drives)[DRIVE_COUNT], const FixedDrives& fixed);
 
 // One line of /list for drive `driveIndex`, without a line end: letter and
 // colon, "on" or "off", threshold, capacity and free bytes, in decimal,
@@ -80,5 +79,5 @@ size_t FormatListLine(wchar_t* out, size_t capacity, int driveIndex, const Drive
 
 // The exit codes of the verbs besides the Windows error of a failed write.
 constexpr int VERB_DONE = 0;
-constexpr int VERB_MALFORMED = 87;   // ERROR_INVALID_PARAMETER
-constexpr int VERB_NOT_FIXED = 15;   // ERROR_INVALID_DRIVE
+constexpr int VERB_MALFORMED = 87;  // ERROR_INVALID_PARAMETER
+constexpr int VERB_NOT_FIXED = 15;  // ERROR_INVALID_DRIVE

@@ -41,10 +41,22 @@ void ReadUserSid()
 bool EventMessage(DriveEvent event, DWORD& messageId, WORD& type)
 {
     switch (event) {
-    case DRIVE_EVENT_LOW: messageId = MSG_DRIVE_LOW; type = EVENTLOG_WARNING_TYPE; return true;
-    case DRIVE_EVENT_VERY_LOW: messageId = MSG_DRIVE_VERY_LOW; type = EVENTLOG_ERROR_TYPE; return true;
-    case DRIVE_EVENT_RECOVERED: messageId = MSG_DRIVE_RECOVERED; type = EVENTLOG_INFORMATION_TYPE; return true;
-    case DRIVE_EVENT_MUTED: messageId = MSG_DRIVE_MUTED; type = EVENTLOG_INFORMATION_TYPE; return true;
+    case DRIVE_EVENT_LOW:
+        messageId = MSG_DRIVE_LOW;
+        type = EVENTLOG_WARNING_TYPE;
+        return true;
+    case DRIVE_EVENT_VERY_LOW:
+        messageId = MSG_DRIVE_VERY_LOW;
+        type = EVENTLOG_ERROR_TYPE;
+        return true;
+    case DRIVE_EVENT_RECOVERED:
+        messageId = MSG_DRIVE_RECOVERED;
+        type = EVENTLOG_INFORMATION_TYPE;
+        return true;
+    case DRIVE_EVENT_MUTED:
+        messageId = MSG_DRIVE_MUTED;
+        type = EVENTLOG_INFORMATION_TYPE;
+        return true;
     case DRIVE_EVENT_NONE: break;
     }
     return false;

@@ -193,49 +193,28 @@ def hwnd_text(hwnd):
     return "0x%x" % hwnd
 
 
-# The event log: the message table's events (monitor/BrimlineEvents.mc),
-# and what the monitor reported as Wine traces it.
+# The event log: the events of the message table (monitor/BrimlineEvents.mc)
+# by symbolic name, and what a program reported as Wine traces it.
 EVENT_LOG_TRACE = "fixme+advapi,+eventlog"
-_EVENTLOG_TYPES = {"Warning": 2, "Error": 1, "Informational": 4, "Success": 0}  # EVENTLOG_*_TYPE
-_SEVERITY_BITS = {"Success": 0, "Informational": 1, "Warning": 2, "Error": 3}
-
-
-def _read_events(source):
-    """Symbolic name -> {"id", "full_id", "type", "text"} of each message."""
-    text = (SOURCE_DIR / source).read_text(encoding="utf-8")
-    events = {}
-    for number, severity, name, body in re.findall(
-            r"^MessageId=(\d+)\s*\nSeverity=(\w+)\s*\nSymbolicName=(\w+)\s*\nLanguage=\w+\s*\n(.*?)\n\.\s*$",
-            text, re.M | re.S):
-        events[name] = {"id": int(number), "full_id": _SEVERITY_BITS[severity] << 30 | int(number),
-                        "type": _EVENTLOG_TYPES[severity], "text": body}
-    return events
-
-
-EVENTS = _read_events("monitor/BrimlineEvents.mc")
-_REPORT_LINE = re.compile(r"ReportEventW \((\w+),0x(\w+),0x\w+,0x(\w+),([^,]+),0x(\w+),")
-_REPORT_STRING = re.compile(r":eventlog:ReportEventW (L\".*)$")
+_SEVERITY = {"Success": (0, 0), "Informational": (1, 4), "Warning": (2, 2), "Error": (3, 1)}  # bits, EVENTLOG_*
+EVENTS = {name: {"full_id": _SEVERITY[severity][0] << 30 | int(number), "type": _SEVERITY[severity][1]}
+          for number, severity, name in re.findall(r"^MessageId=(\d+)\s+Severity=(\w+)\s+SymbolicName=(\w+)",
+                                                    (SOURCE_DIR / "monitor/BrimlineEvents.mc").read_text(), re.M)}
 
 
 def reported_events(log_text):
-    """The events of a program's log traced with EVENT_LOG_TRACE: a list of
-    {"type", "full_id", "sid", "strings"}."""
+    """The ReportEventW calls of a log traced with EVENT_LOG_TRACE:
+    {"type", "full_id", "sid", "strings"} each."""
     events = []
     for line in log_text.splitlines():
-        match = _REPORT_LINE.search(line)
-        if match:
-            events.append({"type": int(match.group(2), 16), "full_id": int(match.group(3), 16),
-                           "sid": match.group(4), "strings": []})
-            continue
-        match = _REPORT_STRING.search(line)
-        if match and events:
-            events[-1]["strings"].append(decode_wine_string(match.group(1)))
+        call = re.search(r"ReportEventW \(\w+,0x(\w+),0x\w+,0x(\w+),([^,]+),", line)
+        string = re.search(r":eventlog:ReportEventW (L\".*)$", line)
+        if call:
+            events.append({"type": int(call.group(1), 16), "full_id": int(call.group(2), 16),
+                           "sid": call.group(3), "strings": []})
+        elif string and events:
+            events[-1]["strings"].append(decode_wine_string(string.group(1)))
     return events
-
-
-def event_text(name, *strings):
-    """An event's text with its insertion strings %1, %2, ... filled in."""
-    return re.sub(r"%(\d)", lambda m: strings[int(m.group(1)) - 1], EVENTS[name]["text"])
 
 
 class MonitorTestCase(unittest.TestCase):

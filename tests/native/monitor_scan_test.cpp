@@ -220,65 +220,23 @@ TEST_F(ScanFixture, UnqueryableDriveKeepsItsIconAndState)
     EXPECT_EQ(table[2].lastBalloonTick, before.lastBalloonTick);
 }
 
-using Events = std::vector<std::string>;
-
 TEST_F(ScanFixture, EventLogHearsOfEachCrossingOnceNotOfBalloons)
 {
     LowC(100 * MB);
+    tray.shellUp = false;  // the event does not wait for the tray
     PassC();
-    EXPECT_EQ(tray.events, Events{ "1001 drive 2 free 104857600 threshold 209715200" });
-    // Balloon after balloon, and a re-created taskbar's new add: no event.
-    for (uint32_t minutes : { 6, 20, 60 }) {
-        tray.now = 1000 + minutes * 60000;
-        PassC();
-        EXPECT_TRUE(tray.events.empty());
-    }
-    iconMask = 0;
-    tray.shellIcons = 0;
-    EXPECT_EQ(PassC(), Calls{ "add 2 kind 2" });
-    EXPECT_TRUE(tray.events.empty());
-    // Very low, back to merely low, recovered: one event each.
-    tray.drives[L"C:\\"].freeBytes = VERY_LOW_FREE_BYTES - 1;
-    PassC();
-    EXPECT_EQ(tray.pass.events[2], DRIVE_EVENT_VERY_LOW);
-    tray.drives[L"C:\\"].freeBytes = VERY_LOW_FREE_BYTES;
-    PassC();
-    EXPECT_EQ(tray.pass.events[2], DRIVE_EVENT_LOW);
-    tray.drives[L"C:\\"].freeBytes = 200 * MB;
-    PassC();
-    EXPECT_EQ(tray.events, Events{ "1003 drive 2 free 209715200 threshold 209715200" });
-    PassC();
-    EXPECT_TRUE(tray.events.empty());
-    EXPECT_TRUE(tray.faults.empty());
-}
-
-TEST_F(ScanFixture, EventsDoNotWaitForTheTray)
-{
-    // No notification area: every add fails, yet the crossing is reported
-    // once; a drive that cannot be queried reports nothing either way.
-    LowC(VERY_LOW_FREE_BYTES - 1);
-    tray.shellUp = false;
-    PassC();
-    PassC();
-    EXPECT_EQ(tray.pass.beeps, 1);
-    EXPECT_EQ(tray.levels[2], DRIVE_LEVEL_VERY_LOW);
-    tray.drives.clear();
-    PassC();
-    EXPECT_TRUE(tray.events.empty());
-    EXPECT_EQ(tray.levels[2], DRIVE_LEVEL_VERY_LOW);
-    // Unwatched by a settings change: the drive is no longer low.
+    EXPECT_EQ(tray.events, std::vector<std::string>{ "1001 drive 2 free 104857600 threshold 209715200" });
     tray.shellUp = true;
-    LowC(VERY_LOW_FREE_BYTES - 1);
-    settings[2].Enabled = 0;
-    PassC();
-    EXPECT_EQ(tray.pass.events[2], DRIVE_EVENT_RECOVERED);
-}
-
-TEST(ScanLogic, MuteIsReportedOncePerMute)
-{
-    uint32_t muteMask = DriveBit(3);
-    EXPECT_EQ(MuteDrive(2, muteMask), DRIVE_EVENT_MUTED);
-    EXPECT_EQ(muteMask, DriveBit(2) | DriveBit(3));
-    EXPECT_EQ(MuteDrive(2, muteMask), DRIVE_EVENT_NONE);
-    EXPECT_EQ(MuteDrive(3, muteMask), DRIVE_EVENT_NONE);
+    const std::pair<uint64_t, DriveEvent> steps[] = { { 100 * MB, DRIVE_EVENT_NONE },  // the add's balloon
+                                                      { VERY_LOW_FREE_BYTES - 1, DRIVE_EVENT_VERY_LOW },
+                                                      { VERY_LOW_FREE_BYTES, DRIVE_EVENT_LOW },
+                                                      { 200 * MB, DRIVE_EVENT_RECOVERED } };
+    for (const auto& step : steps) {
+        tray.drives[L"C:\\"].freeBytes = step.first;
+        PassC();
+        EXPECT_EQ(tray.pass.events[2], step.second) << step.first;
+    }
+    uint32_t mutes = 0;
+    EXPECT_EQ(MuteDrive(2, mutes), DRIVE_EVENT_MUTED);
+    EXPECT_EQ(MuteDrive(2, mutes), DRIVE_EVENT_NONE);
 }
