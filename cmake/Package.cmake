@@ -43,6 +43,22 @@ set(BRIM_PACKAGE_DIR "${CMAKE_BINARY_DIR}/package")
 set(BRIM_PACKAGE_FILE
     "${CMAKE_BINARY_DIR}/${BRIM_PACKAGE_PRODUCT}-${BRIM_PACKAGE_VERSION}-${BRIM_PACKAGE_ARCH}.msi")
 
+# What wixl cannot write (an action that runs a program of the Binary
+# table; public properties without a default among the secure ones; a key
+# removed whole on uninstall), one query a line, each run on the package
+# by msibuild, of the same msitools.
+find_program(BRIM_MSIBUILD msibuild REQUIRED)
+set(BRIM_PACKAGE_ACTIONS_FILE "${CMAKE_CURRENT_LIST_DIR}/package-actions.sql")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${BRIM_PACKAGE_ACTIONS_FILE}")
+file(READ "${BRIM_PACKAGE_ACTIONS_FILE}" brim_package_queries)
+string(REPLACE ";" "$<SEMICOLON>" brim_package_queries "${brim_package_queries}")
+string(STRIP "${brim_package_queries}" brim_package_queries)
+string(REPLACE "\n" ";" brim_package_queries "${brim_package_queries}")
+set(BRIM_PACKAGE_ACTIONS "")
+foreach(query IN LISTS brim_package_queries)
+    list(APPEND BRIM_PACKAGE_ACTIONS COMMAND "${BRIM_MSIBUILD}" "${BRIM_PACKAGE_FILE}" -q "${query}")
+endforeach()
+
 # Stripped copies of the programs: symbols do not ship.
 set(BRIM_PACKAGE_PROGRAMS "")
 foreach(program_target BrimWatch BrimSet VelloranUpdater)
@@ -75,8 +91,9 @@ add_custom_command(OUTPUT "${BRIM_PACKAGE_FILE}"
         -D Manufacturer=${BRIM_PACKAGE_MANUFACTURER}
         -D ProductName=${BRIM_PACKAGE_PRODUCT}
         -o "${BRIM_PACKAGE_FILE}" "${BRIM_PACKAGE_SOURCE}"
+    ${BRIM_PACKAGE_ACTIONS}
     WORKING_DIRECTORY "${BRIM_PACKAGE_DIR}"
-    DEPENDS "${BRIM_PACKAGE_SOURCE}" ${BRIM_PACKAGE_PROGRAMS} "${BRIM_PACKAGE_DIR}/docs/Brimline.html"
+    DEPENDS "${BRIM_PACKAGE_SOURCE}" "${BRIM_PACKAGE_ACTIONS_FILE}" ${BRIM_PACKAGE_PROGRAMS} "${BRIM_PACKAGE_DIR}/docs/Brimline.html"
     COMMENT "Windows Installer package ${BRIM_PACKAGE_PRODUCT}-${BRIM_PACKAGE_VERSION}-${BRIM_PACKAGE_ARCH}.msi"
     VERBATIM)
 add_custom_target(package_msi ALL DEPENDS "${BRIM_PACKAGE_FILE}")

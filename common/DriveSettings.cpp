@@ -22,25 +22,38 @@ void LoadDriveSettings()
     ApplyStoredSettings(DriveSettingsTable, scratch, size, status == ERROR_SUCCESS);
 }
 
-DWORD SaveDriveSettings(HWND owner)
+DWORD WriteMachineValue(const wchar_t* keyPath, REGSAM view, const wchar_t* name, DWORD type, const void* data,
+                        DWORD size, bool& keyFailed)
 {
     UniqueRegKey key;
-    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                     KEY_WRITE | SETTINGS_KEY_VIEW, nullptr, key.Put(), nullptr);
-    if (status == ERROR_ACCESS_DENIED) {
-        ShowStringMessage(owner, IDS_SETTINGS_ACCESS_DENIED, MB_OK | MB_ICONINFORMATION);
-        return ERROR_ACCESS_DENIED;
-    }
-    if (status != ERROR_SUCCESS) {
-        ShowSystemErrorMessage(owner, static_cast<DWORD>(status), MB_OK | MB_ICONINFORMATION);
+    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                     KEY_WRITE | view, nullptr, key.Put(), nullptr);
+    keyFailed = status != ERROR_SUCCESS;
+    if (keyFailed)
         return static_cast<DWORD>(status);
-    }
-
-    status = RegSetValueExW(key.Get(), DRIVE_SETTINGS_VALUE, 0, REG_BINARY,
-                            reinterpret_cast<const BYTE*>(&DriveSettingsTable[0]), DRIVE_SETTINGS_SIZE);
-    if (status != ERROR_SUCCESS)
-        ShowStringMessage(owner, IDS_WRITE_FAILED, MB_OK | MB_ICONINFORMATION);
+    status = RegSetValueExW(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size);
     return static_cast<DWORD>(status);
+}
+
+DWORD WriteDriveSettings(bool& keyFailed)
+{
+    return WriteMachineValue(SETTINGS_KEY, SETTINGS_KEY_VIEW, DRIVE_SETTINGS_VALUE, REG_BINARY,
+                             &DriveSettingsTable[0], DRIVE_SETTINGS_SIZE, keyFailed);
+}
+
+DWORD SaveDriveSettings(HWND owner)
+{
+    bool keyFailed = false;
+    DWORD status = WriteDriveSettings(keyFailed);
+    if (status == ERROR_SUCCESS)
+        return status;
+    if (!keyFailed)
+        ShowStringMessage(owner, IDS_WRITE_FAILED, MB_OK | MB_ICONINFORMATION);
+    else if (status == ERROR_ACCESS_DENIED)
+        ShowStringMessage(owner, IDS_SETTINGS_ACCESS_DENIED, MB_OK | MB_ICONINFORMATION);
+    else
+        ShowSystemErrorMessage(owner, status, MB_OK | MB_ICONINFORMATION);
+    return status;
 }
 
 namespace {

@@ -21,6 +21,17 @@ extern DriveSettingsImage DriveSettingsTable;
 // was; a shorter value replaces only its leading bytes.
 void LoadDriveSettings();
 
+// Opens or creates a key under HKEY_LOCAL_MACHINE (in registry view `view`)
+// and writes one value, telling no one: the Windows status, 0 on success.
+// `keyFailed` says whether opening or creating the key failed.
+DWORD WriteMachineValue(const wchar_t* keyPath, REGSAM view, const wchar_t* name, DWORD type, const void* data,
+                        DWORD size, bool& keyFailed);
+
+// Writes the whole table and tells no one: the Windows status, 0 on
+// success. `keyFailed` says whether opening or creating the key failed
+// (else it was the write of the value).
+DWORD WriteDriveSettings(bool& keyFailed);
+
 // Writes the whole table; shows its own failures (owned by `owner`) and
 // returns the Windows status, 0 on success.
 DWORD SaveDriveSettings(HWND owner);

@@ -118,6 +118,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
     // from the program's folder or the current one.
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     LoadStringW(instance, IDS_APP_TITLE, AppTitle, TITLE_CAPACITY);
+    int verbExitCode = 0;
+    if (RunCommandLineVerbs(verbExitCode))
+        return verbExitCode;
     RegisterFrameClass(instance);
     if (!InitInstance(instance))
         return 0;

@@ -38,6 +38,14 @@ void ReadOsLowSpaceSwitch(HWND dialog, int checkBoxId);
 // Returns the Windows status of the write (0 when written, or when the
 // switch is not available).
 DWORD WriteOsLowSpaceSwitch(HWND dialog, int checkBoxId, bool driveSettingsFailed);
+// Writes the value (1 when `checksOff`) and tells no one: the Windows
+// status; `keyFailed` says whether opening or creating the key failed.
+DWORD StoreOsLowSpaceSwitch(bool checksOff, bool& keyFailed);
+
+// Verbs.cpp: /set, /oswarning and /list, run without a window. False when
+// the command line has no verb (or has the close switch, which wins);
+// otherwise `exitCode` is the process's exit code.
+bool RunCommandLineVerbs(int& exitCode);
 
 // AboutBox.cpp: the About box (template 1), modal.
 void ShowAboutBox(HWND owner);

@@ -59,31 +59,32 @@ void ReadOsLowSpaceSwitch(HWND dialog, int checkBoxId)
     EnableWindow(GetDlgItem(dialog, checkBoxId), available);
 }
 
+DWORD StoreOsLowSpaceSwitch(bool checksOff, bool& keyFailed)
+{
+    DWORD value = checksOff ? 1 : 0;
+    return WriteMachineValue(POLICY_KEY, POLICY_KEY_VIEW, POLICY_VALUE, REG_DWORD, &value, sizeof(value), keyFailed);
+}
+
 DWORD WriteOsLowSpaceSwitch(HWND dialog, int checkBoxId, bool driveSettingsFailed)
 {
     bool checked = IsDlgButtonChecked(dialog, checkBoxId) == BST_CHECKED;
     if (!IsOsLowSpaceSwitchAvailable())
         return ERROR_SUCCESS;
 
-    UniqueRegKey key;
-    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, POLICY_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                     KEY_WRITE | POLICY_KEY_VIEW, nullptr, key.Put(), nullptr);
-    if (status != ERROR_SUCCESS) {
+    bool keyFailed = false;
+    DWORD status = StoreOsLowSpaceSwitch(checked, keyFailed);
+    if (keyFailed) {
         // One message per Apply: a failed save of the drive settings has
         // already told the user.
         if (driveSettingsFailed)
-            return static_cast<DWORD>(status);
+            return status;
         if (status == ERROR_ACCESS_DENIED)
             ShowStringMessage(dialog, IDS_POLICY_ACCESS_DENIED, MB_OK | MB_ICONINFORMATION);
         else
-            ShowSystemErrorMessage(dialog, static_cast<DWORD>(status), MB_OK | MB_ICONINFORMATION);
-        return static_cast<DWORD>(status);
+            ShowSystemErrorMessage(dialog, status, MB_OK | MB_ICONINFORMATION);
+        return status;
     }
-
-    DWORD value = checked ? 1 : 0;
-    status = RegSetValueExW(key.Get(), POLICY_VALUE, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                            sizeof(value));
     if (status != ERROR_SUCCESS)
-        ShowSystemErrorMessage(dialog, static_cast<DWORD>(status), MB_OK | MB_ICONINFORMATION);
-    return static_cast<DWORD>(status);
+        ShowSystemErrorMessage(dialog, status, MB_OK | MB_ICONINFORMATION);
+    return status;
 }

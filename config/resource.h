@@ -58,3 +58,13 @@
 #define IDS_COLUMN_FREE_SPACE 117
 #define IDS_COLUMN_ALARM_AT 118
 #define IDS_COLUMN_RECOMMENDATION 119
+
+// Texts of the command-line verbs (VerbLogic.h, Verbs.cpp): error lines and
+// the header of /list.
+#define IDS_VERB_BAD_ASSIGNMENT 140
+#define IDS_VERB_NO_ASSIGNMENT 141
+#define IDS_VERB_BAD_OSWARNING 142
+#define IDS_VERB_NOT_FIXED 143
+#define IDS_VERB_SAVE_FAILED 144
+#define IDS_VERB_OSWARNING_UNAVAILABLE 145
+#define IDS_LIST_HEADER 146

@@ -10,6 +10,7 @@
 #include "DriveSettings.h"
 #include "Handles.h"
 #include "MessageLoop.h"
+#include "EventReport.h"
 #include "Monitor.h"
 #include "MonitorLogic.h"
 #include "ProcessCommandLine.h"
@@ -269,6 +270,8 @@ bool InitMonitorInstance(HINSTANCE instance)
     InstanceGuardEvent = CreateEventW(nullptr, TRUE, FALSE, INSTANCE_GUARD_NAME);
     if (InstanceGuardEvent != nullptr && GetLastError() == ERROR_ALREADY_EXISTS)
         return false;
+
+    OpenEventSource();
 
     // Only whether the tool exists is kept; it is started by its bare name.
     wchar_t cleanupTool[MAX_PATH] = L"";

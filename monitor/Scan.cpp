@@ -4,6 +4,7 @@
 
 #include "DriveQueries.h"
 #include "DriveSettings.h"
+#include "EventReport.h"
 #include "Monitor.h"
 #include "MonitorLogic.h"
 #include "TextFormat.h"
@@ -17,6 +18,8 @@ uint32_t TrayIconMask = 0;
 uint32_t BalloonMuteMask = 0;
 // Back-off of each drive's balloons, valid while its icon exists.
 DriveTrayStateArray DriveTrayStateTable = {};
+// How low each drive was when the event log was last told.
+DriveLevelArray ReportedDriveLevels = {};
 
 static_assert(BALLOON_KIND_INFO == NIIF_INFO && BALLOON_KIND_WARNING == NIIF_WARNING &&
                   BALLOON_KIND_ERROR == NIIF_ERROR,
@@ -119,7 +122,23 @@ struct ShellTray {
     }
 
     void Beep() { MessageBeep(0); }
+
+    void ReportEvent(int driveIndex, DriveEvent event, const DriveSpace& space, uint64_t threshold)
+    {
+        ReportDriveEvent(event, driveIndex, space.freeBytes, threshold);
+    }
 };
+
+// The free bytes available to the user on a drive, queried by its index.
+bool QueryFreeBytes(int driveIndex, uint64_t& freeBytes)
+{
+    std::wstring root = DriveRootPath(driveIndex);
+    ULARGE_INTEGER available = {};
+    if (!GetDiskFreeSpaceExW(root.c_str(), &available, nullptr, nullptr))
+        return false;
+    freeBytes = available.QuadPart;
+    return true;
+}
 
 }  // namespace
 
@@ -130,17 +149,16 @@ void ScanDrives(HWND window)
         return;
     ShellTray tray = { window };
     ScanDriveRoots(drives.roots.get(), drives.driveMask, DriveSettingsTable, TrayIconMask, BalloonMuteMask,
-                   DriveTrayStateTable, tray);
+                   DriveTrayStateTable, ReportedDriveLevels, tray);
 }
 
 void RefreshTrayTip(HWND window, int driveIndex)
 {
-    std::wstring root = DriveRootPath(driveIndex);
-    ULARGE_INTEGER freeBytes = {};
-    if (!GetDiskFreeSpaceExW(root.c_str(), &freeBytes, nullptr, nullptr))
+    uint64_t freeBytes = 0;
+    if (!QueryFreeBytes(driveIndex, freeBytes))
         return;
     wchar_t sizeText[BYTE_SIZE_TEXT_CAPACITY];
-    FormatByteSize(freeBytes.QuadPart, sizeText);
+    FormatByteSize(freeBytes, sizeText);
     NOTIFYICONDATAW data = DriveIconData(window, driveIndex);
     data.uFlags = NIF_TIP;
     FormatDriveText(data.szTip, IDS_LOW_SPACE_TIP, driveIndex, sizeText);
@@ -164,7 +182,11 @@ void ForgetTrayIcons()
 
 void MuteBalloons(int driveIndex)
 {
-    BalloonMuteMask |= DriveBit(driveIndex);
+    if (MuteDrive(driveIndex, BalloonMuteMask) == DRIVE_EVENT_NONE)
+        return;
+    uint64_t freeBytes = 0;
+    QueryFreeBytes(driveIndex, freeBytes);
+    ReportDriveEvent(DRIVE_EVENT_MUTED, driveIndex, freeBytes, ThresholdOf(DriveSettingsTable[driveIndex]));
 }
 
 uint32_t CurrentTrayIconMask()

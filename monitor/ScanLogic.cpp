@@ -49,3 +49,31 @@ void RecordBalloonRepeated(DriveTrayState& state, uint32_t now)
     state.lastBalloonTick = now;
     state.balloonInterval = NextBalloonInterval(state.balloonInterval);
 }
+
+DriveLevel DriveLevelFor(bool low, const DriveSpace& space)
+{
+    if (!low)
+        return DRIVE_LEVEL_NORMAL;
+    return BalloonKindFor(space.freeBytes, space.totalBytes) == BALLOON_KIND_ERROR ? DRIVE_LEVEL_VERY_LOW
+                                                                                   : DRIVE_LEVEL_LOW;
+}
+
+DriveEvent DriveEventFor(DriveLevel before, DriveLevel after)
+{
+    if (before == after)
+        return DRIVE_EVENT_NONE;
+    switch (after) {
+    case DRIVE_LEVEL_NORMAL: return DRIVE_EVENT_RECOVERED;
+    case DRIVE_LEVEL_LOW: return DRIVE_EVENT_LOW;
+    case DRIVE_LEVEL_VERY_LOW: return DRIVE_EVENT_VERY_LOW;
+    }
+    return DRIVE_EVENT_NONE;
+}
+
+DriveEvent MuteDrive(int driveIndex, uint32_t& muteMask)
+{
+    if ((muteMask & DriveBit(driveIndex)) != 0)
+        return DRIVE_EVENT_NONE;
+    muteMask |= DriveBit(driveIndex);
+    return DRIVE_EVENT_MUTED;
+}

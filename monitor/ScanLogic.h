@@ -47,6 +47,25 @@ struct DriveSpace {
 
 inline uint32_t DriveBit(int driveIndex) { return 1u << driveIndex; }
 
+// How low a drive is, as the event log was last told; normal at start.
+enum DriveLevel : uint8_t {
+    DRIVE_LEVEL_NORMAL,
+    DRIVE_LEVEL_LOW,
+    DRIVE_LEVEL_VERY_LOW,  // low, and below the very-low limit (the balloon's error icon)
+};
+
+typedef DriveLevel DriveLevelArray[DRIVE_COUNT];
+
+// The events the monitor reports, by the message ids of its message table
+// (BrimlineEvents.mc; the Win32 side pins them to the compiled ids).
+enum DriveEvent : uint32_t {
+    DRIVE_EVENT_NONE = 0,
+    DRIVE_EVENT_LOW = 1001,        // warning: went below its threshold
+    DRIVE_EVENT_VERY_LOW = 1002,   // error: below its threshold and very low
+    DRIVE_EVENT_RECOVERED = 1003,  // information: no longer low
+    DRIVE_EVENT_MUTED = 1004,      // information: the user muted its balloons
+};
+
 // Low: the drive is watched and its free space is strictly below the threshold.
 bool IsDriveLow(uint64_t freeBytes, const DriveSetting& setting);
 
@@ -61,6 +80,17 @@ bool IsBalloonDue(uint32_t now, uint32_t lastBalloonTick, uint32_t balloonInterv
 uint32_t NextBalloonInterval(uint32_t balloonInterval);
 
 TrayAction DecideTrayAction(bool low, bool hasIcon, bool muted, bool balloonDue);
+
+// The level of a drive the pass measured: very low by the rule that picks
+// the balloon's error icon.
+DriveLevel DriveLevelFor(bool low, const DriveSpace& space);
+
+// The event of a move between levels: none when the level stays, so that a
+// drive that stays low (balloon after balloon) is reported once.
+DriveEvent DriveEventFor(DriveLevel before, DriveLevel after);
+
+// Mutes a drive's balloons; the event to report when it was not muted yet.
+DriveEvent MuteDrive(int driveIndex, uint32_t& muteMask);
 
 // Bookkeeping after a successful add: first balloon now, 5 minutes to the
 // next, icon recorded, mute cleared.
@@ -78,10 +108,14 @@ void RecordBalloonRepeated(DriveTrayState& state, uint32_t now);
 //   bool RepeatBalloon(int index, const DriveSpace&, BalloonKind)
 //   bool DeleteIcon(int index)
 //   void Beep()                                              a tray call failed
+//   void ReportEvent(int index, DriveEvent, const DriveSpace&, uint64_t threshold)
 // A drive that is not fixed, or whose query fails, keeps its icon and state.
+// The event log hears of a drive only when its level changes (`levels`),
+// whatever the tray calls do.
 template <typename Tray>
 void ScanDriveRoots(const wchar_t* roots, uint32_t driveMask, const DriveSettingsImage& settings,
-                    uint32_t& iconMask, uint32_t& muteMask, DriveTrayStateArray& table, Tray& tray)
+                    uint32_t& iconMask, uint32_t& muteMask, DriveTrayStateArray& table, DriveLevelArray& levels,
+                    Tray& tray)
 {
     WalkDriveRoots(roots, driveMask, [&](int index, const wchar_t* root) {
         DriveSpace space = {};
@@ -89,6 +123,12 @@ void ScanDriveRoots(const wchar_t* roots, uint32_t driveMask, const DriveSetting
             return;
         const uint32_t bit = DriveBit(index);
         const bool low = IsDriveLow(space.freeBytes, settings[index]);
+        const DriveLevel level = DriveLevelFor(low, space);
+        const DriveEvent event = DriveEventFor(levels[index], level);
+        if (event != DRIVE_EVENT_NONE) {
+            tray.ReportEvent(index, event, space, ThresholdOf(settings[index]));
+            levels[index] = level;
+        }
         const bool hasIcon = (iconMask & bit) != 0;
         uint32_t now = 0;
         bool due = false;

@@ -13,8 +13,8 @@ import shutil
 import time
 import unittest
 
-from brimharness import (BUILD_DIR, SOURCE_DIR, WineEnv, driver_of_bits, read_records, require_programs, unescape,
-                         wait_for)
+from brimharness import (BUILD_DIR, SOURCE_DIR, WineEnv, decode_wine_string, driver_of_bits, read_records,
+                         require_programs, unescape, wait_for)
 
 
 # -- the programs' own facts -------------------------------------------------
@@ -193,6 +193,30 @@ def hwnd_text(hwnd):
     return "0x%x" % hwnd
 
 
+# The event log: the events of the message table (monitor/BrimlineEvents.mc)
+# by symbolic name, and what a program reported as Wine traces it.
+EVENT_LOG_TRACE = "fixme+advapi,+eventlog"
+_SEVERITY = {"Success": (0, 0), "Informational": (1, 4), "Warning": (2, 2), "Error": (3, 1)}  # bits, EVENTLOG_*
+EVENTS = {name: {"full_id": _SEVERITY[severity][0] << 30 | int(number), "type": _SEVERITY[severity][1]}
+          for number, severity, name in re.findall(r"^MessageId=(\d+)\s+Severity=(\w+)\s+SymbolicName=(\w+)",
+                                                    (SOURCE_DIR / "monitor/BrimlineEvents.mc").read_text(), re.M)}
+
+
+def reported_events(log_text):
+    """The ReportEventW calls of a log traced with EVENT_LOG_TRACE:
+    {"type", "full_id", "sid", "strings"} each."""
+    events = []
+    for line in log_text.splitlines():
+        call = re.search(r"ReportEventW \(\w+,0x(\w+),0x\w+,0x(\w+),([^,]+),", line)
+        string = re.search(r":eventlog:ReportEventW (L\".*)$", line)
+        if call:
+            events.append({"type": int(call.group(1), 16), "full_id": int(call.group(2), 16),
+                           "sid": call.group(3), "strings": []})
+        elif string and events:
+            events[-1]["strings"].append(decode_wine_string(string.group(1)))
+    return events
+
+
 class MonitorTestCase(unittest.TestCase):
     """Runs BrimWatch from a folder of its own in a fresh prefix, with
     recording stand-ins for the programs it starts, and watches the tray."""
@@ -238,7 +262,11 @@ class MonitorTestCase(unittest.TestCase):
 
     def start_monitor(self, exe, *args, log="monitor.log"):
         """Starts the monitor with its own tray calls traced into `log`."""
-        return self.env.start(exe, *args, log=log, debug="-all,trace+systray")
+        return self.env.start(exe, *args, log=log, debug="-all,trace+systray," + EVENT_LOG_TRACE)
+
+    def monitor_events(self, log="monitor.log"):
+        """The events the monitor reported so far."""
+        return reported_events((self.env.logs_dir / log).read_text(errors="replace"))
 
     def monitor_windows(self):
         return [w for w in self.env.windows() if w["class"] == MONITOR_CLASS]

@@ -17,12 +17,13 @@ import time
 import unittest
 from pathlib import Path
 
-from brimharness import (BUILD_DIR, SOURCE_DIR, MiB, WineEnv, in_ci, program, read_records, require_programs,
-                         wait_for)
+from brimharness import (BUILD_DIR, SOURCE_DIR, MiB, WineEnv, in_ci, parse_drive_settings, program, read_records,
+                         require_programs, wait_for)
 from brimcases import IDC_CLOSE, IDC_HELPPAGE, IDM_CONFIGURE, MONITOR_CLASS, TITLE, WM_COMMAND
 
 
 WXS = SOURCE_DIR / "cmake" / "Brimline.wxs"
+PACKAGE_ACTIONS = SOURCE_DIR / "cmake" / "package-actions.sql"  # what msibuild adds to wixl's package
 PACKAGE_DIR = BUILD_DIR / "package"
 PACKAGES = r"C:\brim-packages"
 RECORDERS = r"C:\brim-recorders"
@@ -37,6 +38,8 @@ PROGRAM_FILES_PROPERTY = {"x64": "ProgramFiles64Folder", "x86": "ProgramFilesFol
 VIEWS = {"x64": 64, "x86": 32}
 
 RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
+EVENT_SOURCE_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Brimline"
+POLICY_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Policies\Explorer"
 RUN_VALUE = "Brimline Monitor"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 SHORTCUT = "Brimline Configuration.lnk"
@@ -47,6 +50,7 @@ INSTALLED_FILES = PROGRAMS + (r"docs\Brimline.html",)
 
 
 # Custom action type bits.
+CA_EXE_FROM_BINARY = 2
 CA_EXE_FROM_FILE = 18
 CA_SET_PROPERTY = 51
 CA_CONTINUE = 64
@@ -93,6 +97,8 @@ def build_package(arch, version, out_dir):
                     "-D", "Manufacturer=" + MANUFACTURER, "-D", "ProductName=" + PRODUCT,
                     "-o", str(out), str(WXS)], cwd=str(PACKAGE_DIR), check=True, capture_output=True,
                    timeout=120)
+    for query in PACKAGE_ACTIONS.read_text(encoding="utf-8").splitlines():
+        subprocess.run(["msibuild", str(out), "-q", query], check=True, capture_output=True, timeout=60)
     return out
 
 
@@ -151,9 +157,10 @@ class PackageTablesTest(unittest.TestCase):
             for name, row in components.items():
                 self.assertEqual(int(row[3]) & COMPONENT_64BIT != 0, arch == "x64", "component " + name)
 
-            # The log-on start, and nothing of the settings key.
+            # The log-on start (the event source's rows are proven by an
+            # install), and nothing of the settings key.
             registry = msi_table(msi, "Registry")
-            self.assertEqual([row[1:5] for row in registry],
+            self.assertEqual([row[1:5] for row in registry if row[5] == "LogOnStart"],
                              [["2", RUN_KEY.split("\\", 1)[1], RUN_VALUE, '"[INSTALLDIR]BrimWatch.exe"']])
             self.assertFalse([row for row in registry if "BrimSet" in row[2]])
 
@@ -169,6 +176,7 @@ class PackageTablesTest(unittest.TestCase):
             location = actions.pop("SetInstallLocation")
             self.assertEqual([int(location[1]) & 0x3F] + location[2:4],
                              [CA_SET_PROPERTY, "ARPINSTALLLOCATION", "[INSTALLDIR]"])
+            self.check_settings_actions(actions, sequence, props)
             self.assertEqual(set(actions), {"CloseMonitorsEarly", "CloseMonitors"})
             for name, row in actions.items():
                 kind = int(row[1])
@@ -205,6 +213,18 @@ class PackageTablesTest(unittest.TestCase):
             secure = props["SecureCustomProperties"].split(";")
             self.assertIn("PREVIOUSVERSIONSINSTALLED", secure)
             self.assertIn("OTHERARCHITECTUREINSTALLED", secure)
+
+    def check_settings_actions(self, actions, sequence, props):
+        """What an install cannot show: BrimSet's check runs from the package
+        before an older version goes, its apply in the elevated script, and
+        WATCH and OSWARNING reach it. Takes the four actions out of `actions`."""
+        kinds = {name: int(actions.pop(name)[1]) for name in
+                 ("SetWatchArguments", "SetOsWarningArguments", "CheckSettings", "ApplySettings")}
+        self.assertEqual((kinds["CheckSettings"], kinds["ApplySettings"] & CA_NO_IMPERSONATE),
+                         (CA_EXE_FROM_BINARY, CA_NO_IMPERSONATE))
+        at = {name: seq for name, (_, seq) in sequence.items()}
+        self.assertLess(at["CheckSettings"], min(at["InstallValidate"], at["RemoveExistingProducts"]))
+        self.assertTrue({"WATCH", "OSWARNING"} <= set(props["SecureCustomProperties"].split(";")))
 
     def test_tables_of_both_packages(self):
         msi, arch = require_package(self)
@@ -394,6 +414,34 @@ class InstallerTest(unittest.TestCase):
         self.assertEqual(self.shortcuts(), [])
         self.assertEqual(self.products(), [])
         self.assertEqual(env.drive_settings(), settings, "the administrator's settings must survive")
+
+    def test_settings_given_at_install_and_a_bad_one_changes_nothing(self):
+        env = self.make_env()
+        env.set_drive_settings({"d": (0, 3 * MiB), "e": (1, 5 * MiB)})
+        msi = self.stage(self.msi)
+        code, log = self.msiexec("/i", msi, "WATCH=d:=10% E:=OFF", "OSWARNING=off", log="install.log")
+        self.assertEqual(code, 0, log[-3000:])
+        total = int(re.search(r"total=(\d+)", env.driver_ok("freespace", "D:")).group(1))
+        settings = parse_drive_settings(env.drive_settings())
+        self.assertEqual((settings["D"], settings["E"]), ((1, total // 10), (0, 5 * MiB)))
+        self.assertEqual(env.reg_query(POLICY_KEY, "NoLowDiskSpaceChecks", view=64), ("REG_DWORD", 1))
+        self.assertEqual([env.reg_query(EVENT_SOURCE_KEY, name, view=64) for name in ("EventMessageFile",
+                                                                                       "TypesSupported")],
+                         [("REG_SZ", self.install_dir + "\\BrimWatch.exe"), ("REG_DWORD", 7)])
+        code, log = self.msiexec("/x", msi, log="uninstall.log")
+        self.assertEqual(code, 0, log[-3000:])
+        self.assertNotEqual(env.wine("reg", "query", EVENT_SOURCE_KEY, "/reg:64").returncode, 0,
+                            "the event source's key stayed")
+
+        # A bad assignment: the install fails before it changes anything.
+        stored = env.drive_settings()
+        code, log = self.msiexec("/i", msi, "WATCH=D:=8192 E:=lots", "OSWARNING=on", log="install-bad.log")
+        self.assertNotEqual(code, 0, "a bad WATCH must fail the install")
+        self.assertTrue(action_starts(log, "CheckSettings"), log[-3000:])
+        self.assertFalse(action_starts(log, "InstallFiles"), "the install went on after the check")
+        self.assertEqual(env.drive_settings(), stored)
+        self.assertEqual(env.reg_query(POLICY_KEY, "NoLowDiskSpaceChecks", view=64), ("REG_DWORD", 1))
+        self.assertEqual(self.products(), [])
 
     def test_later_version_upgrades_in_place(self):
         env = self.make_env()

@@ -8,8 +8,9 @@ import time
 import unittest
 
 from brimharness import MiB, wait_for
-from brimcases import (MONITOR_TITLE, MUTE_QUESTION, MonitorTestCase, NIN_BALLOONUSERCLICK, PACKED_VERSION, VK_DOWN,
-                       VK_ESCAPE, VK_RETURN, WM_LBUTTONDOWN, WM_MOUSEMOVE, WM_TRAYICON, balloon_text, tip_text)
+from brimcases import (EVENTS, MONITOR_TITLE, MUTE_QUESTION, MonitorTestCase, NIN_BALLOONUSERCLICK, PACKED_VERSION,
+                       VK_DOWN, VK_ESCAPE, VK_RETURN, WM_LBUTTONDOWN, WM_MOUSEMOVE, WM_TRAYICON, balloon_text,
+                       tip_text)
 
 
 FIRST_REPEAT = 300  # seconds after the icon was added
@@ -48,6 +49,11 @@ class RepeatTest(MonitorTestCase):
         self.post(window, WM_TRAYICON, 4, NIN_BALLOONUSERCLICK)
         self.assertIsNotNone(env.message_box(timeout=20))
         self.assertTrue(env.answer_message_box("no"))
+        # The event log heard of each drive's fall and of D:'s mute, once.
+        self.assertTrue(wait_for(lambda: len(self.monitor_events()) >= 4, 20), self.monitor_events())
+        events = [(e["full_id"], e["strings"][0]) for e in self.monitor_events()]
+        low, muted = EVENTS["MSG_DRIVE_LOW"]["full_id"], EVENTS["MSG_DRIVE_MUTED"]["full_id"]
+        self.assertEqual(sorted(events), sorted([(low, "C:"), (low, "D:"), (low, "E:"), (muted, "D:")]))
 
         # The menu: clean-up on C: (drive index 2), Explorer on D:, the
         # configuration program beside the monitor; a dismissed menu does nothing.
@@ -78,6 +84,8 @@ class RepeatTest(MonitorTestCase):
         texts = [b["text"] for b in self.balloons(mark)]
         self.assertTrue(any("drive C." in t for t in texts), texts)
         self.assertFalse(any("drive D." in t for t in texts), "the muted drive repeated: %r" % texts)
+        # A repeat balloon is no crossing: no event.
+        self.assertEqual(len(self.monitor_events()), 4, self.monitor_events()[4:])
         self.assertEqual(sorted(set(self.icon_ids("modify", mark))), [2, 4])
         self.assertEqual(self.icon_ids("add", mark), [])
 

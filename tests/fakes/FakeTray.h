@@ -9,7 +9,10 @@
 // let succeed, and, for a repeat or a delete, the shell has the icon.
 // Every call is recorded for the pass, and so is every call that breaks
 // the pass's rules (a call for a drive other than the one just measured, a
-// space other than the one measured, an add of an icon the shell has).
+// space other than the one measured, an add of an icon the shell has, the
+// same event twice in a row for a drive, a recovery never preceded by a
+// warning). The levels the event log was told of live here too: a pass is
+// run with `levels` as its DriveLevelArray.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +39,9 @@ struct FakeTray {
     bool deleteSucceeds = true;
     uint32_t shellIcons = 0;
 
+    // The event log's side: the pass's state, and the events it reported.
+    DriveLevelArray levels = {};
+
     // What the pass since StartPass did. The counts are of calls made; a
     // balloon is shown only by a call that succeeded.
     struct Pass {
@@ -49,14 +55,17 @@ struct FakeTray {
         DriveSpace spaces[DRIVE_COUNT] = {};
         int beeps = 0;
         int failedCalls = 0;
+        DriveEvent events[DRIVE_COUNT] = {};  // DRIVE_EVENT_NONE when none was reported
     } pass;
     std::vector<std::string> calls;  // "add 2 kind 3", "balloon 2 kind 2", "delete 2", "beep"
+    std::vector<std::string> events;  // of the pass: "1001 drive 2 free 5 threshold 9"
     std::vector<std::string> faults;
 
     void StartPass()
     {
         pass = Pass();
         calls.clear();
+        events.clear();
         lastMeasured_ = -1;
     }
 
@@ -132,10 +141,24 @@ struct FakeTray {
         pass.beeps++;
         calls.push_back("beep");
     }
+    void ReportEvent(int index, DriveEvent event, const DriveSpace& space, uint64_t threshold)
+    {
+        if (!Check(index, &space, "event"))
+            return;
+        if (event == lastEvent_[index])
+            faults.push_back("event " + std::to_string(event) + " twice in a row, drive " + std::to_string(index));
+        if (event == DRIVE_EVENT_RECOVERED && lastEvent_[index] == DRIVE_EVENT_NONE)
+            faults.push_back("recovery of drive " + std::to_string(index) + " that was never low");
+        lastEvent_[index] = event;
+        pass.events[index] = event;
+        events.push_back(std::to_string(event) + " drive " + std::to_string(index) + " free " +
+                         std::to_string(space.freeBytes) + " threshold " + std::to_string(threshold));
+    }
 
 private:
     int lastMeasured_ = -1;
     uint32_t lastTick_ = 0;
+    DriveEvent lastEvent_[DRIVE_COUNT] = {};
 
     // False for an index outside the drives, which no call may carry.
     bool Check(int index, const DriveSpace* space, const char* what)

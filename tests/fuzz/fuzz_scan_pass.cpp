@@ -133,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     };
     tray.indexOf = [&](const wchar_t*) { return current; };
     tray.StartPass();
-    ScanDriveRoots(roots.get(), driveMask, settings, iconMask, muteMask, table, tray);
+    ScanDriveRoots(roots.get(), driveMask, settings, iconMask, muteMask, table, tray.levels, tray);
     FUZZ_CHECK(next == visited.size());
     FUZZ_CHECK(tray.pass.beeps == tray.pass.failedCalls);
     FUZZ_CHECK(tray.faults.empty());

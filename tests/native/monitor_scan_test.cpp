@@ -31,7 +31,7 @@ struct ScanFixture : ::testing::Test {
     std::vector<std::string> Pass(const wchar_t* roots, uint32_t driveMask)
     {
         tray.StartPass();
-        ScanDriveRoots(roots, driveMask, settings, iconMask, muteMask, table, tray);
+        ScanDriveRoots(roots, driveMask, settings, iconMask, muteMask, table, tray.levels, tray);
         return tray.calls;
     }
     // C: (index 2) only.
@@ -219,4 +219,25 @@ TEST_F(ScanFixture, UnqueryableDriveKeepsItsIconAndState)
     EXPECT_EQ(Pass(L"\0", 0), Calls{});  // or gone from the mask altogether
     EXPECT_EQ(iconMask, 1u << 2);
     EXPECT_EQ(table[2].lastBalloonTick, before.lastBalloonTick);
+}
+
+TEST_F(ScanFixture, EventLogHearsOfEachCrossingOnceNotOfBalloons)
+{
+    LowC(100 * MB);
+    tray.shellUp = false;  // the event does not wait for the tray
+    PassC();
+    EXPECT_EQ(tray.events, std::vector<std::string>{ "1001 drive 2 free 104857600 threshold 209715200" });
+    tray.shellUp = true;
+    const std::pair<uint64_t, DriveEvent> steps[] = { { 100 * MB, DRIVE_EVENT_NONE },  // the add's balloon
+                                                      { VERY_LOW_FREE_BYTES - 1, DRIVE_EVENT_VERY_LOW },
+                                                      { VERY_LOW_FREE_BYTES, DRIVE_EVENT_LOW },
+                                                      { 200 * MB, DRIVE_EVENT_RECOVERED } };
+    for (const auto& step : steps) {
+        tray.drives[L"C:\\"].freeBytes = step.first;
+        PassC();
+        EXPECT_EQ(tray.pass.events[2], step.second) << step.first;
+    }
+    uint32_t mutes = 0;
+    EXPECT_EQ(MuteDrive(2, mutes), DRIVE_EVENT_MUTED);
+    EXPECT_EQ(MuteDrive(2, mutes), DRIVE_EVENT_NONE);
 }

@@ -291,7 +291,7 @@ private:
         std::memcpy(stateBefore, trayState_, sizeof stateBefore);
         tray_.StartPass();
         const uint64_t passStart = clock_;
-        ScanDriveRoots(roots.c_str(), mask, settings_, iconMask_, muteMask_, trayState_, tray_);
+        ScanDriveRoots(roots.c_str(), mask, settings_, iconMask_, muteMask_, trayState_, tray_.levels, tray_);
 
         for (const std::string& fault : tray_.faults)
             ADD_FAILURE() << fault << " at " << clock_ << " ms";

@@ -1,0 +1,169 @@
+#include "VerbLogic.h"
+
+#include "TextFormat.h"
+
+namespace {
+
+wchar_t AsciiLower(wchar_t c)
+{
+    return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c;
+}
+
+// Whether `text` is `word` (lower case ASCII), in either case.
+bool IsWord(const wchar_t* text, const wchar_t* word)
+{
+    for (; *word != L'\0'; ++text, ++word) {
+        if (AsciiLower(*text) != *word)
+            return false;
+    }
+    return *text == L'\0';
+}
+
+bool IsSwitchLike(const wchar_t* argument)
+{
+    return argument[0] == L'/' || argument[0] == L'-';
+}
+
+bool IsVerb(const wchar_t* argument, const wchar_t* name)
+{
+    return IsSwitchLike(argument) && IsWord(argument + 1, name);
+}
+
+// Decimal digits to the end, between 1 and `largest`; no sign, no blanks.
+bool ParseAmount(const wchar_t* text, uint64_t largest, uint32_t& amount)
+{
+    if (*text == L'\0')
+        return false;
+    uint64_t value = 0;
+    for (; *text != L'\0'; ++text) {
+        if (*text < L'0' || *text > L'9')
+            return false;
+        value = value * 10 + static_cast<uint64_t>(*text - L'0');
+        if (value > largest)
+            return false;
+    }
+    if (value == 0)
+        return false;
+    amount = static_cast<uint32_t>(value);
+    return true;
+}
+
+}  // namespace
+
+bool ParseAssignment(const wchar_t* text, int& driveIndex, DriveAssignment& assignment)
+{
+    const wchar_t letter = AsciiLower(text[0]);
+    if (letter < L'a' || letter > L'z' || text[1] != L':' || text[2] != L'=')
+        return false;
+    const wchar_t* value = text + 3;
+    DriveAssignment parsed;
+    if (IsWord(value, L"on")) {
+        parsed.Action = DriveAction::On;
+    } else if (IsWord(value, L"off")) {
+        parsed.Action = DriveAction::Off;
+    } else {
+        // "N%": the digits before the one percent sign at the end.
+        const wchar_t* end = value;
+        while (*end != L'\0')
+            ++end;
+        const bool percent = end != value && end[-1] == L'%';
+        wchar_t digits[12] = {};
+        const size_t length = static_cast<size_t>(end - value) - (percent ? 1 : 0);
+        if (length >= sizeof(digits) / sizeof(digits[0]))
+            return false;
+        for (size_t i = 0; i < length; ++i)
+            digits[i] = value[i];
+        if (!ParseAmount(digits, percent ? 100 : 0xFFFFFFFFu, parsed.Amount))
+            return false;
+        parsed.Action = percent ? DriveAction::Percent : DriveAction::Megabytes;
+    }
+    driveIndex = letter - L'a';
+    assignment = parsed;
+    return true;
+}
+
+VerbRequest ParseVerbs(int argc, const wchar_t* const* argv)
+{
+    VerbRequest request;
+    auto fail = [&request](int stringId, const wchar_t* argument) {
+        request.ErrorStringId = stringId;
+        request.ErrorArgument = argument;
+    };
+    for (int i = 1; i < argc && argv != nullptr && request.ErrorStringId == 0; ++i) {
+        const wchar_t* argument = argv[i] != nullptr ? argv[i] : L"";
+        if (IsVerb(argument, L"set")) {
+            request.Set = true;
+            int count = 0;
+            for (; i + 1 < argc && argv[i + 1] != nullptr && !IsSwitchLike(argv[i + 1]); ++i, ++count) {
+                int drive = 0;
+                DriveAssignment assignment;
+                if (!ParseAssignment(argv[i + 1], drive, assignment)) {
+                    fail(IDS_VERB_BAD_ASSIGNMENT, argv[i + 1]);
+                    break;
+                }
+                request.Drives[drive] = assignment;
+            }
+            if (count == 0 && request.ErrorStringId == 0)
+                fail(IDS_VERB_NO_ASSIGNMENT, argument);
+        } else if (IsVerb(argument, L"oswarning")) {
+            const wchar_t* value = i + 1 < argc && argv[i + 1] != nullptr ? argv[i + 1] : L"";
+            request.OsWarning = true;
+            request.OsWarningOn = IsWord(value, L"on");
+            if (!request.OsWarningOn && !IsWord(value, L"off"))
+                fail(IDS_VERB_BAD_OSWARNING, value);
+            else
+                ++i;
+        } else if (IsVerb(argument, L"list")) {
+            request.List = true;
+        } else if (IsVerb(argument, L"check")) {
+            request.Check = true;
+        }
+    }
+    return request;
+}
+
+uint64_t PercentOf(uint64_t bytes, uint32_t percent)
+{
+    return bytes / 100 * percent + bytes % 100 * percent / 100;
+}
+
+int ApplyAssignments(DriveSettingsImage& table, const DriveAssignment (&drives)[DRIVE_COUNT], const FixedDrives& fixed)
+{
+    for (int i = 0; i < DRIVE_COUNT; ++i) {
+        const DriveAssignment& assignment = drives[i];
+        const bool isFixed = (fixed.Mask & (1u << i)) != 0;
+        DriveSetting& setting = table[i];
+        switch (assignment.Action) {
+        case DriveAction::Keep: break;
+        case DriveAction::Megabytes:
+            setting.Enabled = 1;
+            setting.Threshold = assignment.Amount * BYTES_PER_MEGABYTE;
+            break;
+        case DriveAction::Percent:
+            if (!isFixed)
+                return i;
+            setting.Enabled = 1;
+            setting.Threshold = PercentOf(fixed.Capacity[i], assignment.Amount);
+            break;
+        case DriveAction::Off: setting.Enabled = 0; break;
+        case DriveAction::On:
+            if (!isFixed)
+                return i;
+            setting.Enabled = 1;
+            if (ThresholdOf(setting) == 0)
+                setting.Threshold = FifteenPercentOf(fixed.Capacity[i]);
+            break;
+        }
+    }
+    return -1;
+}
+
+size_t FormatListLine(wchar_t* out, size_t capacity, int driveIndex, const DriveSetting& setting,
+                      const FixedDrives& fixed)
+{
+    if (!IsDriveIndex(static_cast<uint64_t>(driveIndex)))
+        driveIndex = 0;
+    return FormatText(out, capacity, L"%c:\t%s\t%I64u\t%I64u\t%I64u",
+                      { DriveLetter(driveIndex), IsDriveEnabled(setting) ? L"on" : L"off", ThresholdOf(setting),
+                        fixed.Capacity[driveIndex], fixed.Free[driveIndex] });
+}

@@ -1,0 +1,83 @@
+// BrimSet's command-line verbs, read and decided without Windows headers:
+//   /set D:=8192 C:=10% E:=off F:=on   thresholds and watching, per drive
+//   /oswarning on|off                  the operating system's own warning
+//   /list                              the local fixed drives, tab-separated
+//   /check                             check the others, and write nothing
+// The Win32 side (Verbs.cpp) gathers the drives' facts, asks these
+// functions, and writes, saves and prints what they decide.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "DriveSettingsRecord.h"
+#include "resource.h"  // the verbs' string ids
+
+// What one assignment does to its drive.
+enum class DriveAction : uint8_t {
+    Keep,       // no assignment names the drive
+    Megabytes,  // watch it, threshold `Amount` megabytes
+    Percent,    // watch it, threshold `Amount` % of its present capacity
+    Off,        // stop watching it; the threshold stays
+    On,         // watch it with its stored threshold, or 15 % of its capacity
+};
+
+struct DriveAssignment {
+    DriveAction Action = DriveAction::Keep;
+    uint32_t Amount = 0;  // megabytes (1 .. 4294967295) or percent (1 .. 100)
+};
+
+// Reads one assignment, "<letter>:=<value>", the letter in either case and
+// the value a whole number of megabytes, a whole percentage "N%", "on" or
+// "off" (either case). False when it is none of these.
+bool ParseAssignment(const wchar_t* text, int& driveIndex, DriveAssignment& assignment);
+
+// The verbs of a command line. A verb is "/" or "-" and its name, in either
+// case. The arguments after /set up to the next one that starts with "/" or
+// "-" are its assignments (a later one for the same drive wins); /oswarning
+// takes the one argument after it. Other arguments are ignored. The close
+// switch is not looked at here: it is checked first, and wins.
+struct VerbRequest {
+    bool Set = false;
+    DriveAssignment Drives[DRIVE_COUNT];
+    bool OsWarning = false;
+    bool OsWarningOn = false;
+    bool List = false;
+    bool Check = false;  // only check: what the installer runs before it changes anything
+    // Malformed: a string id of the error line (0 when well formed) and the
+    // argument it names.
+    int ErrorStringId = 0;
+    const wchar_t* ErrorArgument = L"";
+
+    bool Any() const { return Set || OsWarning || List || Check || ErrorStringId != 0; }
+};
+
+VerbRequest ParseVerbs(int argc, const wchar_t* const* argv);
+
+// The local fixed drives of the machine now, with their space.
+struct FixedDrives {
+    uint32_t Mask = 0;  // bit i: drive i is fixed and its space was read
+    uint64_t Capacity[DRIVE_COUNT] = {};
+    uint64_t Free[DRIVE_COUNT] = {};
+};
+
+// `percent` % of a byte count, rounded down, without overflow.
+uint64_t PercentOf(uint64_t bytes, uint32_t percent);
+
+// Applies every assignment to `table`. A percentage or "on" needs a drive
+// that is fixed now; the first drive (in letter order) that is not is
+// returned, and `table` may then be partly changed: apply to a copy. -1 when
+// every assignment applied.
+int ApplyAssignments(DriveSettingsImage& table, const DriveAssignment (&drives)[DRIVE_COUNT], const FixedDrives& fixed);
+
+// One line of /list for drive `driveIndex`, without a line end: letter and
+// colon, "on" or "off", threshold, capacity and free bytes, in decimal,
+// separated by tabs. Returns its length.
+constexpr size_t LIST_LINE_CAPACITY = 96;
+size_t FormatListLine(wchar_t* out, size_t capacity, int driveIndex, const DriveSetting& setting,
+                      const FixedDrives& fixed);
+
+// The exit codes of the verbs besides the Windows error of a failed write.
+constexpr int VERB_DONE = 0;
+constexpr int VERB_MALFORMED = 87;  // ERROR_INVALID_PARAMETER
+constexpr int VERB_NOT_FIXED = 15;  // ERROR_INVALID_DRIVE

@@ -1,0 +1,80 @@
+"""BrimSet's verbs against the real registry: /set, /oswarning and /list
+write and print without a window, check every assignment before writing,
+and say what went wrong in a line and an exit code."""
+
+import re
+import unittest
+
+from brimharness import MiB, parse_drive_settings
+from brimcases import BRIMSET, BRIMSET_EXE, ConfigTestCase, fifteen_percent
+
+
+def text(name, *values):
+    """A verb's text from the string table, its %c / %s / %u filled in order."""
+    parts = iter(values)
+    return re.sub(r"%%|%[csu]", lambda m: "%" if m.group() == "%%" else str(next(parts)), BRIMSET.string(name))
+
+
+class VerbsTest(ConfigTestCase):
+
+    def setUp(self):
+        self.env = self.make_env(drives={"d": 64 * MiB, "f": 32 * MiB}, display=False)
+
+    def brimset(self, *args):
+        """BrimSet's exit code and the lines of its redirected stdout and stderr."""
+        result = self.env.wine(BRIMSET_EXE, *args, timeout=60)
+        return result.returncode, result.stdout.splitlines(), result.stderr.splitlines()
+
+    def test_set_and_oswarning_write_and_tell_the_monitors(self):
+        self.env.set_drive_settings({"e": (1, 7 * MiB)})
+        waiter = self.start_waiter()
+        self.assertEqual(self.brimset("/SET", "d:=10%", "E:=OFF", "f:=on", "y:=8192"), (0, [], []))
+        self.assert_signalled(waiter)
+        settings = parse_drive_settings(self.env.drive_settings())
+        self.assertEqual([settings[letter] for letter in "DEFY"],
+                         [(1, self.drive_capacity("d") // 10), (0, 7 * MiB),
+                          (1, fifteen_percent(self.drive_capacity("f"))), (1, 8192 * MiB)])
+        for args, value in ((("/oswarning", "off"), 1), (("-OsWarning", "ON"), 0)):
+            waiter = self.start_waiter(log="waiter-%d.log" % value)
+            self.assertEqual(self.brimset(*args), (0, [], []))
+            self.assert_signalled(waiter)
+            self.assertEqual(self.policy_value(), ("REG_DWORD", value))
+
+    def test_a_bad_verb_writes_nothing_and_says_which(self):
+        stored = self.env.set_drive_settings({"d": (1, 3 * MiB)})
+        for args, code, line in [
+                (("/set", "D:=5", "e:=lots", "F:=on"), 87, text("IDS_VERB_BAD_ASSIGNMENT", "e:=lots")),
+                (("/set",), 87, text("IDS_VERB_NO_ASSIGNMENT", "/set")),
+                (("/Set", "D:=5", "/OSWARNING", "maybe"), 87, text("IDS_VERB_BAD_OSWARNING", "maybe")),
+                (("/set", "Q:=ON", "/oswarning", "off"), 15, text("IDS_VERB_NOT_FIXED", "Q")),
+                (("/CHECK", "/set", "D:=10%", "q:=10%"), 15, text("IDS_VERB_NOT_FIXED", "Q")),
+                (("-check", "/set", "D:=5", "/oswarning", "off"), 0, None)]:
+            with self.subTest(args=args):
+                self.assertEqual(self.brimset(*args), (code, [], [line] if line else []))
+                self.assertEqual(self.env.drive_settings(), stored)
+                self.assertIsNone(self.policy_value())
+        # A write the registry refuses: its Windows error, and its line.
+        self.assertTrue(self.env.driver_ok("denykey", "32", r"Software\Velloran\BrimSet").startswith("denied"))
+        code, out, err = self.brimset("/set", "D:=9")
+        self.assertEqual((code, len(err)), (5, 1))
+        self.assertTrue(err[0].startswith(text("IDS_VERB_SAVE_FAILED", 5, "")), err)
+        self.assertEqual(self.env.drive_settings(), stored)
+
+    def test_list_prints_the_fixed_drives_and_the_close_switch_wins(self):
+        self.env.set_drive_settings({"d": (1, 3 * MiB), "f": (0, 5 * MiB), "e": (1, MiB)})
+        self.env.fill_drive("d", 2 * MiB)
+        code, out, err = self.brimset("/LIST", "/set", "F:=1")  # the list shows the change
+        self.assertEqual((code, err, out[0]), (0, [], BRIMSET.string("IDS_LIST_HEADER")))
+        self.assertEqual(sorted(out[1:])[1:], [
+            "D:\ton\t%d\t%d\t%d" % (3 * MiB, self.drive_capacity("d"), 2 * MiB),
+            "F:\ton\t%d\t%d\t%d" % (MiB, self.drive_capacity("f"), self.env.free_bytes("f"))])
+        self.assertTrue(sorted(out[1:])[0].startswith("C:\t"))
+        stored = self.env.drive_settings()
+        waiter = self.start_waiter("close")
+        self.assertEqual(self.brimset("/list", "/set", "D:=5", "/u"), (0, [], []))
+        self.assert_signalled(waiter)
+        self.assertEqual(self.env.drive_settings(), stored)
+
+
+if __name__ == "__main__":
+    unittest.main()
