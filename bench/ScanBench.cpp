@@ -95,8 +95,8 @@ int wmain(int argc, wchar_t** argv)
     windowClass.lpszClassName = BENCH_CLASS_NAME;
     RegisterClassExW(&windowClass);
     // The pass needs the window that would own the tray icons; it stays hidden.
-    HWND window = CreateWindowExW(0, BENCH_CLASS_NAME, L"", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 100,
-                                  100, nullptr, nullptr, ModuleInstance, nullptr);
+    HWND window = CreateWindowExW(0, BENCH_CLASS_NAME, L"", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 100, 100,
+                                  nullptr, nullptr, ModuleInstance, nullptr);
     if (window == nullptr)
         return 1;
     LoadDriveSettings();

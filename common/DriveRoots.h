@@ -13,7 +13,10 @@
 // Whether the second call of the root-list query filled the buffer: it
 // returns the characters written without the final terminator, or the size
 // needed when the list grew meanwhile, or 0 on failure.
-inline bool IsRootListComplete(size_t capacity, size_t returned) { return returned != 0 && returned < capacity; }
+inline bool IsRootListComplete(size_t capacity, size_t returned)
+{
+    return returned != 0 && returned < capacity;
+}
 
 // A root list read whole, and the drive mask taken right after it. No roots
 // when the list could not be read.

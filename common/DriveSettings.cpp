@@ -26,8 +26,8 @@ DWORD WriteMachineValue(const wchar_t* keyPath, REGSAM view, const wchar_t* name
                         DWORD size, bool& keyFailed)
 {
     UniqueRegKey key;
-    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                     KEY_WRITE | view, nullptr, key.Put(), nullptr);
+    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE | view,
+                                     nullptr, key.Put(), nullptr);
     keyFailed = status != ERROR_SUCCESS;
     if (keyFailed)
         return static_cast<DWORD>(status);
@@ -37,8 +37,8 @@ DWORD WriteMachineValue(const wchar_t* keyPath, REGSAM view, const wchar_t* name
 
 DWORD WriteDriveSettings(bool& keyFailed)
 {
-    return WriteMachineValue(SETTINGS_KEY, SETTINGS_KEY_VIEW, DRIVE_SETTINGS_VALUE, REG_BINARY,
-                             &DriveSettingsTable[0], DRIVE_SETTINGS_SIZE, keyFailed);
+    return WriteMachineValue(SETTINGS_KEY, SETTINGS_KEY_VIEW, DRIVE_SETTINGS_VALUE, REG_BINARY, &DriveSettingsTable[0],
+                             DRIVE_SETTINGS_SIZE, keyFailed);
 }
 
 DWORD SaveDriveSettings(HWND owner)
@@ -78,10 +78,9 @@ int ShowStringMessage(HWND owner, UINT stringId, UINT type)
 int ShowSystemErrorMessage(HWND owner, DWORD error, UINT type)
 {
     wchar_t* text = nullptr;
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                      FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                                  nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                  reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, error,
+        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     UniqueLocalMemory owned(text);
     if (length == 0 || text == nullptr)
         return 0;

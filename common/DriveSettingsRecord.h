@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr int DRIVE_COUNT = 26;            // A: .. Z:
-constexpr size_t DRIVE_SETTING_SIZE = 9;   // Enabled + Threshold, packed
+constexpr int DRIVE_COUNT = 26;                                           // A: .. Z:
+constexpr size_t DRIVE_SETTING_SIZE = 9;                                  // Enabled + Threshold, packed
 constexpr size_t DRIVE_SETTINGS_SIZE = DRIVE_COUNT * DRIVE_SETTING_SIZE;  // 234
 
 // One drive's settings. The threshold sits at an odd offset: the record is
@@ -32,16 +32,28 @@ typedef DriveSetting DriveSettingsImage[DRIVE_COUNT];
 
 // The threshold by value: binding a reference to the unaligned member (as
 // test macros and std::min do) is undefined behaviour.
-inline uint64_t ThresholdOf(const DriveSetting& setting) { return setting.Threshold; }
+inline uint64_t ThresholdOf(const DriveSetting& setting)
+{
+    return setting.Threshold;
+}
 
-inline bool IsDriveEnabled(const DriveSetting& setting) { return setting.Enabled != 0; }
+inline bool IsDriveEnabled(const DriveSetting& setting)
+{
+    return setting.Enabled != 0;
+}
 
-inline wchar_t DriveLetter(int driveIndex) { return static_cast<wchar_t>(L'A' + driveIndex); }
+inline wchar_t DriveLetter(int driveIndex)
+{
+    return static_cast<wchar_t>(L'A' + driveIndex);
+}
 
 // Whether a number from outside (a message parameter, a list row's entry)
 // names a drive. Taken as unsigned, so that a negative one, such as the -1
 // of an entry not yet set, names none.
-inline bool IsDriveIndex(uint64_t value) { return value < static_cast<uint64_t>(DRIVE_COUNT); }
+inline bool IsDriveIndex(uint64_t value)
+{
+    return value < static_cast<uint64_t>(DRIVE_COUNT);
+}
 
 // Applies the outcome of one registry read to the table. `readOk` is whether
 // the read succeeded; `returned` is the byte count it reported. A failed read
@@ -50,7 +62,10 @@ inline bool IsDriveIndex(uint64_t value) { return value < static_cast<uint64_t>(
 void ApplyStoredSettings(DriveSettingsImage& table, const uint8_t* data, size_t returned, bool readOk);
 
 // 15 % of a byte count, rounded down, in unsigned 64-bit arithmetic.
-inline uint64_t FifteenPercentOf(uint64_t bytes) { return bytes * 15 / 100; }
+inline uint64_t FifteenPercentOf(uint64_t bytes)
+{
+    return bytes * 15 / 100;
+}
 
 constexpr uint64_t BYTES_PER_MEGABYTE = 1048576;
 

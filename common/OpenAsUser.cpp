@@ -35,8 +35,8 @@ UniqueInterface<IShellDispatch2> DesktopShell()
     VariantInit(&empty);
     long desktopWindow = 0;
     UniqueInterface<IDispatch> desktop;
-    if (windows.Get()->FindWindowSW(&empty, &empty, SWC_DESKTOP, &desktopWindow, SWFO_NEEDDISPATCH,
-                                    desktop.Put()) != S_OK ||
+    if (windows.Get()->FindWindowSW(&empty, &empty, SWC_DESKTOP, &desktopWindow, SWFO_NEEDDISPATCH, desktop.Put()) !=
+            S_OK ||
         !desktop)
         return {};
 
@@ -51,10 +51,10 @@ UniqueInterface<IShellDispatch2> DesktopShell()
         FAILED(services.Get()->QueryService(SID_STopLevelBrowser, IID_IShellBrowser,
                                             reinterpret_cast<void**>(browser.Put()))) ||
         FAILED(browser.Get()->QueryActiveShellView(view.Put())) ||
-        FAILED(view.Get()->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch,
-                                         reinterpret_cast<void**>(background.Put()))) ||
-        FAILED(background.Get()->QueryInterface(IID_IShellFolderViewDual,
-                                                reinterpret_cast<void**>(folderView.Put()))) ||
+        FAILED(
+            view.Get()->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, reinterpret_cast<void**>(background.Put()))) ||
+        FAILED(
+            background.Get()->QueryInterface(IID_IShellFolderViewDual, reinterpret_cast<void**>(folderView.Put()))) ||
         FAILED(folderView.Get()->get_Application(application.Put())) ||
         FAILED(application.Get()->QueryInterface(IID_IShellDispatch2, reinterpret_cast<void**>(shell.Put()))))
         return {};

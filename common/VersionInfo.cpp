@@ -15,7 +15,7 @@ namespace {
 static_assert(STORED_TYPE_BINARY == REG_BINARY, "the update-check rule's value type is the registry's");
 
 const wchar_t* const VERSION_STRING_NAMES[] = {
-    L"CompanyName",    L"FileDescription",  L"FileVersion", L"InternalName",   L"LegalCopyright",
+    L"CompanyName",     L"FileDescription",  L"FileVersion", L"InternalName",   L"LegalCopyright",
     L"LegalTrademarks", L"OriginalFilename", L"ProductName", L"ProductVersion",
 };
 
@@ -109,7 +109,7 @@ std::wstring ReadVersionString(HMODULE module, VersionStringId id)
     Translation* translation = nullptr;
     UINT length = 0;
     if (!Version.VerQueryValue(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
-                        &length) ||
+                               &length) ||
         length < sizeof(Translation) || translation == nullptr)
         return {};
 
@@ -194,8 +194,7 @@ void CheckForUpdatesIfDue(HWND window, HMODULE module, int64_t interval)
 
     FILETIME now = {};
     GetSystemTimeAsFileTime(&now);
-    int64_t nowTime =
-        UpdateTimeFromFileTime((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+    int64_t nowTime = UpdateTimeFromFileTime((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
 
     if (!IsUpdateDue(present, stored, nowTime, interval))
         return;

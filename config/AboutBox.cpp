@@ -75,9 +75,7 @@ INT_PTR OnCommand(HWND dialog, WORD id, WORD code)
 {
     switch (id) {
     case IDOK:
-    case IDCANCEL:
-        EndDialog(dialog, id);
-        return TRUE;
+    case IDCANCEL: EndDialog(dialog, id); return TRUE;
     case IDC_EMAILLINK:
     case IDC_WEBLINK:
     case IDC_UPDATELINK:
@@ -117,12 +115,9 @@ INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     switch (message) {
     case WM_INITDIALOG: return OnInitDialog(dialog, lParam);
     case WM_COMMAND: return OnCommand(dialog, LOWORD(wParam), HIWORD(wParam));
-    case WM_CTLCOLORSTATIC:
-        return OnCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_CTLCOLORSTATIC: return OnCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_DESTROY:
-    case WM_DPICHANGED:
-        LinkFont.Reset();
-        return FALSE;
+    case WM_DPICHANGED: LinkFont.Reset(); return FALSE;
     default: return FALSE;
     }
 }

@@ -18,11 +18,11 @@ constexpr int DISPLAY_NAME_CAPACITY = 261;
 constexpr int ROOT_PATH_CAPACITY = 4;
 struct DriveListEntry {
     wchar_t DisplayName[DISPLAY_NAME_CAPACITY] = {};  // the shell's name of the root
-    uint64_t Capacity = 0;          // bytes, at the last successful query
-    uint64_t Free = 0;              // all free bytes, at the last successful query
-    uint64_t WorkingThreshold = 0;  // bytes; what the threshold dialog edits
-    int DriveIndex = -1;            // 0 for A: .. 25 for Z:, -1 until set
-    wchar_t Root[ROOT_PATH_CAPACITY] = {};  // "X:\"
+    uint64_t Capacity = 0;                            // bytes, at the last successful query
+    uint64_t Free = 0;                                // all free bytes, at the last successful query
+    uint64_t WorkingThreshold = 0;                    // bytes; what the threshold dialog edits
+    int DriveIndex = -1;                              // 0 for A: .. 25 for Z:, -1 until set
+    wchar_t Root[ROOT_PATH_CAPACITY] = {};            // "X:\"
 };
 
 // DriveListDialog.cpp: the working dialog (template 130), modal.

@@ -81,9 +81,9 @@ uint8_t EnabledByteForStateImage(uint32_t state)
 size_t FormatSupportMailUrl(wchar_t* out, size_t capacity, const wchar_t* address, const wchar_t* internalName,
                             uint32_t versionMS, uint32_t versionLS)
 {
-    return FormatText(out, capacity, L"mailto:%s?subject=%s V%u.%u.%u.%u",
-                      { address, internalName, versionMS >> 16, versionMS & 0xFFFFu, versionLS >> 16,
-                        versionLS & 0xFFFFu });
+    return FormatText(
+        out, capacity, L"mailto:%s?subject=%s V%u.%u.%u.%u",
+        { address, internalName, versionMS >> 16, versionMS & 0xFFFFu, versionLS >> 16, versionLS & 0xFFFFu });
 }
 
 bool IsLinkStaticStyle(uint32_t style)

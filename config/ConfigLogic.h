@@ -10,7 +10,7 @@
 
 constexpr int RECOMMEND_NOTHING = 0;  // the cell is cleared
 
-constexpr uint64_t NEAR_THRESHOLD_MARGIN = 2097152;      // within 2 MB of the threshold
+constexpr uint64_t NEAR_THRESHOLD_MARGIN = 2097152;  // within 2 MB of the threshold
 
 // The recommendation for a drive with `freeBytes` free (below
 // VERY_LOW_FREE_BYTES, DriveSettingsRecord.h, it is very low), alarm threshold
@@ -54,10 +54,10 @@ unsigned AverageCharWidthOf(unsigned measuredWidth);
 int ColumnWidthPixels(uint8_t factor, unsigned averageCharWidth);
 
 // List-view state bits the check-box rule looks at.
-constexpr uint32_t LIST_ITEM_STATE_CHANGED = 0x0008;     // LVIF_STATE in the changed mask
-constexpr uint32_t STATE_IMAGE_BITS = 0xF000;            // LVIS_STATEIMAGEMASK
-constexpr uint32_t UNCHECKED_STATE_IMAGE = 0x1000;       // state image 1
-constexpr uint32_t CHECKED_STATE_IMAGE = 0x2000;         // state image 2
+constexpr uint32_t LIST_ITEM_STATE_CHANGED = 0x0008;  // LVIF_STATE in the changed mask
+constexpr uint32_t STATE_IMAGE_BITS = 0xF000;         // LVIS_STATEIMAGEMASK
+constexpr uint32_t UNCHECKED_STATE_IMAGE = 0x1000;    // state image 1
+constexpr uint32_t CHECKED_STATE_IMAGE = 0x2000;      // state image 2
 
 // Whether a list item's state-change notification changes the row's check
 // box: the state changed, the item had a state before, and the check image

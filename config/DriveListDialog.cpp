@@ -31,8 +31,8 @@ struct ColumnDefinition {
     int format;
 };
 const ColumnDefinition DRIVE_LIST_COLUMNS[DRIVE_LIST_COLUMN_COUNT] = {
-    { IDS_COLUMN_DRIVE, LVCFMT_LEFT },       { IDS_COLUMN_CAPACITY, LVCFMT_RIGHT },
-    { IDS_COLUMN_FREE_SPACE, LVCFMT_RIGHT }, { IDS_COLUMN_ALARM_AT, LVCFMT_RIGHT },
+    { IDS_COLUMN_DRIVE, LVCFMT_LEFT },          { IDS_COLUMN_CAPACITY, LVCFMT_RIGHT },
+    { IDS_COLUMN_FREE_SPACE, LVCFMT_RIGHT },    { IDS_COLUMN_ALARM_AT, LVCFMT_RIGHT },
     { IDS_COLUMN_RECOMMENDATION, LVCFMT_LEFT },
 };
 enum { COLUMN_DRIVE, COLUMN_CAPACITY, COLUMN_FREE_SPACE, COLUMN_ALARM_AT, COLUMN_RECOMMENDATION };
@@ -247,19 +247,14 @@ INT_PTR OnNotify(HWND dialog, const NMHDR* header)
     if (header->idFrom != IDC_DRIVELIST)
         return FALSE;
     switch (header->code) {
-    case LVN_ITEMCHANGED:
-        OnItemChanged(reinterpret_cast<const NMLISTVIEW*>(header));
-        return FALSE;
-    case NM_DBLCLK:
-        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, 0), 0);
-        return FALSE;
+    case LVN_ITEMCHANGED: OnItemChanged(reinterpret_cast<const NMLISTVIEW*>(header)); return FALSE;
+    case NM_DBLCLK: PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, 0), 0); return FALSE;
     case LVN_DELETEALLITEMS:
         // Freed here, all at once: no notification per item follows.
         OnDeleteAllItems(header->hwndFrom);
         SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
         return TRUE;
-    default:
-        return FALSE;
+    default: return FALSE;
     }
 }
 

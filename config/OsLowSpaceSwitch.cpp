@@ -26,8 +26,7 @@ DWORD ReadPolicyValue()
     DWORD value = 0;
     DWORD type = REG_NONE;
     DWORD size = sizeof(value);
-    LSTATUS status =
-        RegQueryValueExW(key.Get(), POLICY_VALUE, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    LSTATUS status = RegQueryValueExW(key.Get(), POLICY_VALUE, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
     if (status != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(value))
         return 0;
     return value;

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "DriveSettings.h"
+#include "EventReport.h"
 #include "Handles.h"
 #include "MessageLoop.h"
-#include "EventReport.h"
 #include "Monitor.h"
 #include "MonitorLogic.h"
 #include "ProcessCommandLine.h"
@@ -152,19 +152,14 @@ LRESULT OnTrayIcon(HWND window, WPARAM iconId, LPARAM event)
         return 0;
     const int driveIndex = static_cast<int>(iconId);
     switch (static_cast<UINT>(event)) {
-    case WM_MOUSEMOVE:
-        RefreshTrayTip(window, driveIndex);
-        break;
+    case WM_MOUSEMOVE: RefreshTrayTip(window, driveIndex); break;
     case WM_LBUTTONDOWN:
-    case WM_RBUTTONDOWN:
-        ShowTrayMenu(window, driveIndex);
-        break;
+    case WM_RBUTTONDOWN: ShowTrayMenu(window, driveIndex); break;
     case NIN_BALLOONUSERCLICK:
         if (AskMuteBalloons(window) == IDYES)
             MuteBalloons(driveIndex);
         break;
-    default:
-        break;
+    default: break;
     }
     return 0;
 }
@@ -172,23 +167,12 @@ LRESULT OnTrayIcon(HWND window, WPARAM iconId, LPARAM event)
 LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
 {
     switch (LOWORD(wParam)) {
-    case IDM_EXIT:
-        DestroyWindow(window);
-        return 0;
-    case IDM_CONFIGURE:
-        RunConfigProgram(window);
-        return 0;
-    case IDM_RUN_CLEANUP:
-        RunCleanupTool(window, lParam);
-        return 0;
-    case IDM_TRAY_EXIT:
-        PostMessageW(window, WM_CLOSE, 0, 0);
-        return 0;
-    case IDM_RUN_EXPLORER:
-        RunExplorer(window, lParam);
-        return 0;
-    default:
-        return DefWindowProcW(window, WM_COMMAND, wParam, lParam);
+    case IDM_EXIT: DestroyWindow(window); return 0;
+    case IDM_CONFIGURE: RunConfigProgram(window); return 0;
+    case IDM_RUN_CLEANUP: RunCleanupTool(window, lParam); return 0;
+    case IDM_TRAY_EXIT: PostMessageW(window, WM_CLOSE, 0, 0); return 0;
+    case IDM_RUN_EXPLORER: RunExplorer(window, lParam); return 0;
+    default: return DefWindowProcW(window, WM_COMMAND, wParam, lParam);
     }
 }
 
@@ -219,22 +203,14 @@ LRESULT CALLBACK MonitorWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
     if (IsTaskbarCreatedMessage(message, TaskbarCreatedMessage))
         return OnTaskbarCreated();
     switch (message) {
-    case WM_CREATE:
-        return OnCreate(window);
-    case WM_TIMER:
-        return OnTimer(window, wParam);
-    case WM_RELOADSETTINGS:
-        return OnReloadSettings(window);
-    case WM_TRAYICON:
-        return OnTrayIcon(window, wParam, lParam);
-    case WM_COMMAND:
-        return OnCommand(window, wParam, lParam);
-    case WM_PAINT:
-        return OnPaint(window);
-    case WM_DESTROY:
-        return OnDestroy(window);
-    default:
-        return DefWindowProcW(window, message, wParam, lParam);
+    case WM_CREATE: return OnCreate(window);
+    case WM_TIMER: return OnTimer(window, wParam);
+    case WM_RELOADSETTINGS: return OnReloadSettings(window);
+    case WM_TRAYICON: return OnTrayIcon(window, wParam, lParam);
+    case WM_COMMAND: return OnCommand(window, wParam, lParam);
+    case WM_PAINT: return OnPaint(window);
+    case WM_DESTROY: return OnDestroy(window);
+    default: return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 
@@ -280,8 +256,8 @@ bool InitMonitorInstance(HINSTANCE instance)
 
     LoadDriveSettings();
 
-    HWND window = CreateWindowExW(0, MONITOR_CLASS_NAME, WindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, WINDOW_WIDTH, WINDOW_HEIGHT, nullptr, nullptr, instance, nullptr);
+    HWND window = CreateWindowExW(0, MONITOR_CLASS_NAME, WindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                                  WINDOW_WIDTH, WINDOW_HEIGHT, nullptr, nullptr, instance, nullptr);
     if (window == nullptr)
         return false;
 

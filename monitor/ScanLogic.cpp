@@ -35,8 +35,7 @@ TrayAction DecideTrayAction(bool low, bool hasIcon, bool muted, bool balloonDue)
     return balloonDue && !muted ? TRAY_ACTION_REPEAT_BALLOON : TRAY_ACTION_NONE;
 }
 
-void RecordIconAdded(int driveIndex, uint32_t now, uint32_t& iconMask, uint32_t& muteMask,
-                     DriveTrayStateArray& table)
+void RecordIconAdded(int driveIndex, uint32_t now, uint32_t& iconMask, uint32_t& muteMask, DriveTrayStateArray& table)
 {
     table[driveIndex].lastBalloonTick = now;
     table[driveIndex].balloonInterval = FIRST_BALLOON_INTERVAL;

@@ -45,7 +45,10 @@ struct DriveSpace {
     uint64_t totalBytes;  // total bytes available to the user
 };
 
-inline uint32_t DriveBit(int driveIndex) { return 1u << driveIndex; }
+inline uint32_t DriveBit(int driveIndex)
+{
+    return 1u << driveIndex;
+}
 
 // How low a drive is, as the event log was last told; normal at start.
 enum DriveLevel : uint8_t {
@@ -94,8 +97,7 @@ DriveEvent MuteDrive(int driveIndex, uint32_t& muteMask);
 
 // Bookkeeping after a successful add: first balloon now, 5 minutes to the
 // next, icon recorded, mute cleared.
-void RecordIconAdded(int driveIndex, uint32_t now, uint32_t& iconMask, uint32_t& muteMask,
-                     DriveTrayStateArray& table);
+void RecordIconAdded(int driveIndex, uint32_t now, uint32_t& iconMask, uint32_t& muteMask, DriveTrayStateArray& table);
 
 // Bookkeeping after a successful repeat balloon.
 void RecordBalloonRepeated(DriveTrayState& state, uint32_t now);
@@ -113,9 +115,8 @@ void RecordBalloonRepeated(DriveTrayState& state, uint32_t now);
 // The event log hears of a drive only when its level changes (`levels`),
 // whatever the tray calls do.
 template <typename Tray>
-void ScanDriveRoots(const wchar_t* roots, uint32_t driveMask, const DriveSettingsImage& settings,
-                    uint32_t& iconMask, uint32_t& muteMask, DriveTrayStateArray& table, DriveLevelArray& levels,
-                    Tray& tray)
+void ScanDriveRoots(const wchar_t* roots, uint32_t driveMask, const DriveSettingsImage& settings, uint32_t& iconMask,
+                    uint32_t& muteMask, DriveTrayStateArray& table, DriveLevelArray& levels, Tray& tray)
 {
     WalkDriveRoots(roots, driveMask, [&](int index, const wchar_t* root) {
         DriveSpace space = {};
@@ -155,8 +156,7 @@ void ScanDriveRoots(const wchar_t* roots, uint32_t driveMask, const DriveSetting
                 tray.Beep();
             iconMask &= ~bit;
             break;
-        case TRAY_ACTION_NONE:
-            break;
+        case TRAY_ACTION_NONE: break;
         }
     });
 }

@@ -5,12 +5,12 @@
 #include "SharedResource.h"
 
 // Icons
-#define IDI_BRIMWATCH 107        // the class's large icon
-#define IDI_SMALL 108            // the class's small icon and the tray icon
+#define IDI_BRIMWATCH 107  // the class's large icon
+#define IDI_SMALL 108      // the class's small icon and the tray icon
 
 // Menus and accelerators
-#define IDC_BRIMWATCH 109        // class menu and accelerator table
-#define IDM_TRAY 133             // the tray icon's popup menu
+#define IDC_BRIMWATCH 109  // class menu and accelerator table
+#define IDM_TRAY 133       // the tray icon's popup menu
 
 // Strings; the title, IDS_APP_TITLE, is among the shared ids.
 #define IDS_LOW_SPACE_BALLOON 108

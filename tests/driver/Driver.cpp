@@ -128,8 +128,9 @@ int RunServe()
         std::wstring out, err;
         CapturedOut = &out;
         CapturedErr = &err;
-        int code = fields[0].empty() ? UsageError(L"empty request")
-                                     : RunNamedCommand(fields[0], std::vector<std::wstring>(fields.begin() + 1, fields.end()));
+        int code = fields[0].empty()
+                       ? UsageError(L"empty request")
+                       : RunNamedCommand(fields[0], std::vector<std::wstring>(fields.begin() + 1, fields.end()));
         CapturedOut = nullptr;
         CapturedErr = nullptr;
         WriteBytes(output, WideToUtf8(Decimal(code) + L"\t" + Escape(out) + L"\t" + Escape(err) + L"\n"));
@@ -139,17 +140,28 @@ int RunServe()
 
 }  // namespace
 
-
 CommandRegistrar::CommandRegistrar(const wchar_t* name, const wchar_t* usage, CommandFunction run)
 {
-    CommandTable().push_back(DriverCommand{name, usage, run});
+    CommandTable().push_back(DriverCommand{ name, usage, run });
 }
 
-const std::vector<DriverCommand>& RegisteredCommands() { return CommandTable(); }
+const std::vector<DriverCommand>& RegisteredCommands()
+{
+    return CommandTable();
+}
 
-void Out(const std::wstring& text) { WriteHandle(STD_OUTPUT_HANDLE, text); }
-void OutLine(const std::wstring& line) { WriteHandle(STD_OUTPUT_HANDLE, line + L"\n"); }
-void ErrLine(const std::wstring& line) { WriteHandle(STD_ERROR_HANDLE, line + L"\n"); }
+void Out(const std::wstring& text)
+{
+    WriteHandle(STD_OUTPUT_HANDLE, text);
+}
+void OutLine(const std::wstring& line)
+{
+    WriteHandle(STD_OUTPUT_HANDLE, line + L"\n");
+}
+void ErrLine(const std::wstring& line)
+{
+    WriteHandle(STD_ERROR_HANDLE, line + L"\n");
+}
 
 int Fail(const std::wstring& message)
 {
@@ -157,8 +169,8 @@ int Fail(const std::wstring& message)
     return 1;
 }
 
-HWND CreateDriverWindow(const wchar_t* className, WNDPROC procedure, DWORD exStyle, const wchar_t* title,
-                        DWORD style, int x, int y, int width, int height, HBRUSH background)
+HWND CreateDriverWindow(const wchar_t* className, WNDPROC procedure, DWORD exStyle, const wchar_t* title, DWORD style,
+                        int x, int y, int width, int height, HBRUSH background)
 {
     WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof(windowClass);
@@ -206,9 +218,9 @@ int UsageError(const std::wstring& message)
 std::wstring ErrorText(DWORD error)
 {
     wchar_t* buffer = nullptr;
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                      FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::wstring text = length != 0 && buffer != nullptr ? std::wstring(buffer, length) : std::wstring();
     if (buffer != nullptr)
         LocalFree(buffer);
@@ -253,7 +265,8 @@ std::string WideToUtf8(const std::wstring& text)
 {
     if (text.empty())
         return std::string();
-    int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    int length =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(length), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], length, nullptr, nullptr);
     return out;
@@ -343,7 +356,10 @@ std::wstring Decimal(int64_t value)
     return UDecimal(static_cast<uint64_t>(value));
 }
 
-std::wstring WindowText(HWND window) { return Hex(reinterpret_cast<uintptr_t>(window)); }
+std::wstring WindowText(HWND window)
+{
+    return Hex(reinterpret_cast<uintptr_t>(window));
+}
 
 HWND ControlOf(HWND parent, const std::wstring& id)
 {

@@ -33,7 +33,7 @@ public:
 const std::vector<DriverCommand>& RegisteredCommands();
 
 // Output. Text goes out as UTF-8 with "\n" line ends, unbuffered.
-void Out(const std::wstring& text);    // stdout, no newline added
+void Out(const std::wstring& text);  // stdout, no newline added
 void OutLine(const std::wstring& line);
 void ErrLine(const std::wstring& line);  // stderr
 
@@ -43,8 +43,8 @@ int UsageError(const std::wstring& message);
 
 // Registers a window class of the driver's and creates one top-level window
 // of it (hidden until shown). On failure prints why and returns null.
-HWND CreateDriverWindow(const wchar_t* className, WNDPROC procedure, DWORD exStyle, const wchar_t* title,
-                        DWORD style, int x, int y, int width, int height, HBRUSH background = nullptr);
+HWND CreateDriverWindow(const wchar_t* className, WNDPROC procedure, DWORD exStyle, const wchar_t* title, DWORD style,
+                        int x, int y, int width, int height, HBRUSH background = nullptr);
 
 // Runs the thread's message loop until WM_QUIT: its exit code, or 1 after a
 // failed GetMessageW.
@@ -67,10 +67,10 @@ std::optional<int64_t> ParseSigned(const std::wstring& text);
 std::optional<uint64_t> ParseUnsigned(const std::wstring& text);
 std::optional<HWND> ParseWindow(const std::wstring& text);
 
-std::wstring Hex(uint64_t value);          // "0x1a2b"
+std::wstring Hex(uint64_t value);  // "0x1a2b"
 std::wstring Decimal(int64_t value);
 std::wstring UDecimal(uint64_t value);
-std::wstring WindowText(HWND window);      // "0x..." for a handle
+std::wstring WindowText(HWND window);  // "0x..." for a handle
 
 // A control of `parent` by id, where the id "self" (or "-") means the
 // window itself. Prints a message and returns null when there is none.

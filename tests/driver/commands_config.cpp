@@ -49,8 +49,8 @@ int RunDenyKey(const std::vector<std::wstring>& args)
         entries[i].Trustee.ptstrName = static_cast<LPWSTR>(sids[i]);
     }
     PACL acl = nullptr;
-    DWORD result = (everyone && administrators && system) ? SetEntriesInAclW(3, entries, nullptr, &acl)
-                                                          : ERROR_NOT_ENOUGH_MEMORY;
+    DWORD result =
+        (everyone && administrators && system) ? SetEntriesInAclW(3, entries, nullptr, &acl) : ERROR_NOT_ENOUGH_MEMORY;
     if (result == ERROR_SUCCESS)
         result = SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
                                  nullptr, nullptr, acl, nullptr);
@@ -113,8 +113,7 @@ int RunUnlinkKey(const std::vector<std::wstring>& args)
     if (args.size() != 1)
         return UsageError(L"a key path expected");
     typedef LONG(WINAPI * NtDeleteKeyFunction)(HANDLE);
-    NtDeleteKeyFunction ntDeleteKey =
-        reinterpret_cast<NtDeleteKeyFunction>(
+    NtDeleteKeyFunction ntDeleteKey = reinterpret_cast<NtDeleteKeyFunction>(
         reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
     if (ntDeleteKey == nullptr)
         return Fail(L"no NtDeleteKey");
@@ -156,9 +155,9 @@ int RunOwner(const std::vector<std::wstring>& args)
     return 0;
 }
 
-const CommandRegistrar denyKeyCommand{L"denykey", L"<32|64> <key under HKLM>", RunDenyKey};
-const CommandRegistrar unlinkKeyCommand{L"unlinkkey", L"<key under HKLM>", RunUnlinkKey};
-const CommandRegistrar ownerCommand{L"owner", L"<hwnd>", RunOwner};
-const CommandRegistrar charWidthCommand{L"charwidth", L"<hwnd> <id|self>", RunCharWidth};
+const CommandRegistrar denyKeyCommand{ L"denykey", L"<32|64> <key under HKLM>", RunDenyKey };
+const CommandRegistrar unlinkKeyCommand{ L"unlinkkey", L"<key under HKLM>", RunUnlinkKey };
+const CommandRegistrar ownerCommand{ L"owner", L"<hwnd>", RunOwner };
+const CommandRegistrar charWidthCommand{ L"charwidth", L"<hwnd> <id|self>", RunCharWidth };
 
 }  // namespace

@@ -52,8 +52,8 @@ void FillDemoList(HWND list)
     column.pszText = const_cast<wchar_t*>(L"Size");
     ListView_InsertColumn(list, 1, &column);
 
-    const wchar_t* const names[] = {L"C:", L"D:", L"E:"};
-    const wchar_t* const sizes[] = {L"1 GB", L"16.0 MB", L""};
+    const wchar_t* const names[] = { L"C:", L"D:", L"E:" };
+    const wchar_t* const sizes[] = { L"1 GB", L"16.0 MB", L"" };
     for (int row = 0; row < 3; ++row) {
         LVITEMW item = {};
         item.mask = LVIF_TEXT;
@@ -84,7 +84,8 @@ void OnDemoCreate(HWND window)
 void OnDemoCommand(HWND window, int id, int code)
 {
     if (id == IDC_DEMO_ASK && code == BN_CLICKED) {
-        int answer = MessageBoxW(window, L"Demo question?\nSecond line", L"BrimDriver demo", MB_YESNO | MB_ICONQUESTION);
+        int answer =
+            MessageBoxW(window, L"Demo question?\nSecond line", L"BrimDriver demo", MB_YESNO | MB_ICONQUESTION);
         AddEvent(window, L"answer " + Decimal(answer));
     } else if (id == IDC_DEMO_OPTION && code == BN_CLICKED) {
         AddEvent(window, L"option " + Decimal(IsDlgButtonChecked(window, IDC_DEMO_OPTION)));
@@ -122,7 +123,7 @@ int RunDemo(const std::vector<std::wstring>& args)
 {
     if (!args.empty())
         return UsageError(L"no arguments expected");
-    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
+    INITCOMMONCONTROLSEX controls = { sizeof(controls), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES };
     InitCommonControlsEx(&controls);
     HWND window = CreateDriverWindow(DEMO_CLASS, DemoWndProc, 0, L"BrimDriver demo", WS_OVERLAPPEDWINDOW, 40, 40, 400,
                                      260, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
@@ -134,6 +135,6 @@ int RunDemo(const std::vector<std::wstring>& args)
     return RunDriverMessageLoop();
 }
 
-const CommandRegistrar demoCommand{L"demo", L"", RunDemo};
+const CommandRegistrar demoCommand{ L"demo", L"", RunDemo };
 
 }  // namespace

@@ -16,7 +16,10 @@ HANDLE EventByName(const std::wstring& name)
     return nullptr;
 }
 
-bool IsEventName(const std::wstring& name) { return name == L"settings" || name == L"close"; }
+bool IsEventName(const std::wstring& name)
+{
+    return name == L"settings" || name == L"close";
+}
 
 // pulse settings|close [count] [interval_ms]: pulses as the configuration
 // program does (Sleep(0), then PulseEvent), `count` times (default 1).
@@ -58,8 +61,14 @@ int RunSetOrReset(const std::vector<std::wstring>& args, bool set)
     return 0;
 }
 
-int RunSet(const std::vector<std::wstring>& args) { return RunSetOrReset(args, true); }
-int RunReset(const std::vector<std::wstring>& args) { return RunSetOrReset(args, false); }
+int RunSet(const std::vector<std::wstring>& args)
+{
+    return RunSetOrReset(args, true);
+}
+int RunReset(const std::vector<std::wstring>& args)
+{
+    return RunSetOrReset(args, false);
+}
 
 // wait settings|close <timeout_ms>: prints "waiting" right before it enters
 // the wait, then "signalled" (exit 0) or "timeout" (exit 1). A pulse reaches
@@ -100,14 +109,14 @@ int RunEvents(const std::vector<std::wstring>& args)
         const wchar_t* local;
     };
     const Names names[] = {
-        {L"settings", SETTINGS_CHANGED_EVENT_NAME, SETTINGS_CHANGED_EVENT_FALLBACK_NAME},
-        {L"close", MONITOR_CLOSE_EVENT_NAME, MONITOR_CLOSE_EVENT_FALLBACK_NAME},
+        { L"settings", SETTINGS_CHANGED_EVENT_NAME, SETTINGS_CHANGED_EVENT_FALLBACK_NAME },
+        { L"close", MONITOR_CLOSE_EVENT_NAME, MONITOR_CLOSE_EVENT_FALLBACK_NAME },
     };
     for (const Names& entry : names) {
         HANDLE global = OpenEventW(SYNCHRONIZE, FALSE, entry.global);
         HANDLE local = OpenEventW(SYNCHRONIZE, FALSE, entry.local);
-        const wchar_t* where = global != nullptr ? (local != nullptr ? L"both" : L"global")
-                                                 : (local != nullptr ? L"local" : L"none");
+        const wchar_t* where =
+            global != nullptr ? (local != nullptr ? L"both" : L"global") : (local != nullptr ? L"local" : L"none");
         if (global != nullptr)
             CloseHandle(global);
         if (local != nullptr)
@@ -117,10 +126,10 @@ int RunEvents(const std::vector<std::wstring>& args)
     return 0;
 }
 
-const CommandRegistrar pulseCommand{L"pulse", L"settings|close [count] [interval_ms]", RunPulse};
-const CommandRegistrar setCommand{L"set", L"settings|close", RunSet};
-const CommandRegistrar resetCommand{L"reset", L"settings|close", RunReset};
-const CommandRegistrar waitCommand{L"wait", L"settings|close <timeout_ms>", RunWait};
-const CommandRegistrar eventsCommand{L"events", L"", RunEvents};
+const CommandRegistrar pulseCommand{ L"pulse", L"settings|close [count] [interval_ms]", RunPulse };
+const CommandRegistrar setCommand{ L"set", L"settings|close", RunSet };
+const CommandRegistrar resetCommand{ L"reset", L"settings|close", RunReset };
+const CommandRegistrar waitCommand{ L"wait", L"settings|close <timeout_ms>", RunWait };
+const CommandRegistrar eventsCommand{ L"events", L"", RunEvents };
 
 }  // namespace

@@ -25,19 +25,15 @@ LRESULT CALLBACK StandInTrayProc(HWND window, UINT message, WPARAM wParam, LPARA
             return FALSE;
         const NotifyDataHead* head = static_cast<const NotifyDataHead*>(data->lpData);
         OutLine(L"icon\t" + UDecimal(data->dwData) + L"\t" +
-                WindowText(reinterpret_cast<HWND>(static_cast<LONG_PTR>(head->window))) + L"\t" +
-                UDecimal(head->id));
+                WindowText(reinterpret_cast<HWND>(static_cast<LONG_PTR>(head->window))) + L"\t" + UDecimal(head->id));
         return TRUE;
     }
     case WM_TIMER:
         if (wParam == IDT_STAND_IN_END)
             DestroyWindow(window);
         return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
-    default:
-        return DefWindowProcW(window, message, wParam, lParam);
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 
@@ -50,8 +46,8 @@ int RunTrayStandIn(const std::vector<std::wstring>& args)
     std::optional<uint64_t> seconds = args.size() == 1 ? ParseUnsigned(args[0]) : std::nullopt;
     if (!seconds || *seconds > 3600)
         return UsageError(L"a time in seconds expected");
-    HWND window = CreateDriverWindow(STAND_IN_TRAY_CLASS, StandInTrayProc, WS_EX_TOOLWINDOW, nullptr, WS_POPUP,
-                                     0, 0, 0, 0);
+    HWND window =
+        CreateDriverWindow(STAND_IN_TRAY_CLASS, StandInTrayProc, WS_EX_TOOLWINDOW, nullptr, WS_POPUP, 0, 0, 0, 0);
     if (window == nullptr)
         return 1;
     SetTimer(window, IDT_STAND_IN_END, static_cast<UINT>(*seconds * 1000), nullptr);
@@ -136,8 +132,8 @@ int RunRegGet(const std::vector<std::wstring>& args)
     return 0;
 }
 
-const CommandRegistrar regRawCommand{L"regraw", L"<HKLM|HKCU> <32|64> <key> <name> <type> <hex|->", RunRegRaw};
-const CommandRegistrar trayStandInCommand{L"tray-standin", L"<seconds>", RunTrayStandIn};
-const CommandRegistrar regGetCommand{L"regget", L"<HKLM|HKCU> <32|64> <key> <name>", RunRegGet};
+const CommandRegistrar regRawCommand{ L"regraw", L"<HKLM|HKCU> <32|64> <key> <name> <type> <hex|->", RunRegRaw };
+const CommandRegistrar trayStandInCommand{ L"tray-standin", L"<seconds>", RunTrayStandIn };
+const CommandRegistrar regGetCommand{ L"regget", L"<HKLM|HKCU> <32|64> <key> <name>", RunRegGet };
 
 }  // namespace

@@ -69,9 +69,8 @@ bool OpenTarget(const std::vector<std::wstring>& args, Target& target)
         return false;
     DWORD pid = 0;
     GetWindowThreadProcessId(target.list, &pid);
-    target.process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE |
-                                     PROCESS_QUERY_LIMITED_INFORMATION,
-                                 FALSE, pid);
+    target.process = OpenProcess(
+        PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     if (target.process == nullptr) {
         Fail(L"cannot open process " + UDecimal(pid) + L": " + LastErrorText());
         return false;
@@ -203,7 +202,8 @@ int RunListViewColumns(const std::vector<std::wstring>& args)
         wchar_t empty = L'\0';
         LRESULT ok = 0;
         if (!remote.Write(0, &column, sizeof(column)) || !remote.Write(sizeof(LVCOLUMNW), &empty, sizeof(empty)) ||
-            !Send(target.list, LVM_GETCOLUMNW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(remote.At(0)), ok) ||
+            !Send(target.list, LVM_GETCOLUMNW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(remote.At(0)),
+                  ok) ||
             !remote.Read(0, &column, sizeof(column)))
             return Fail(L"cannot read column " + Decimal(index));
         if (!ok)
@@ -286,7 +286,8 @@ bool RowPoint(const Target& target, int row, POINT& point)
         rect.left = LVIR_LABEL;
         LRESULT ok = 0;
         if (!remote.Write(0, &rect, sizeof(rect)) ||
-            !Send(target.list, LVM_GETITEMRECT, static_cast<WPARAM>(asked), reinterpret_cast<LPARAM>(remote.At(0)), ok) ||
+            !Send(target.list, LVM_GETITEMRECT, static_cast<WPARAM>(asked), reinterpret_cast<LPARAM>(remote.At(0)),
+                  ok) ||
             !remote.Read(0, &rect, sizeof(rect)) || !ok) {
             Fail(L"no rectangle for row " + Decimal(asked));
             return false;
@@ -342,11 +343,11 @@ int RunListViewDoubleClick(const std::vector<std::wstring>& args)
     return 0;
 }
 
-const CommandRegistrar listViewCommand{L"listview", L"<hwnd> <id|self>", RunListView};
-const CommandRegistrar listViewColumnsCommand{L"lvcolumns", L"<hwnd> <id|self>", RunListViewColumns};
-const CommandRegistrar listViewCheckCommand{L"lvcheck", L"<hwnd> <id|self> <row> <0|1>", RunListViewCheck};
-const CommandRegistrar listViewSelectCommand{L"lvselect", L"<hwnd> <id|self> <row|-1>", RunListViewSelect};
-const CommandRegistrar listViewDoubleClickCommand{L"lvdblclick", L"<hwnd> <id|self> <row|-1>",
-                                                  RunListViewDoubleClick};
+const CommandRegistrar listViewCommand{ L"listview", L"<hwnd> <id|self>", RunListView };
+const CommandRegistrar listViewColumnsCommand{ L"lvcolumns", L"<hwnd> <id|self>", RunListViewColumns };
+const CommandRegistrar listViewCheckCommand{ L"lvcheck", L"<hwnd> <id|self> <row> <0|1>", RunListViewCheck };
+const CommandRegistrar listViewSelectCommand{ L"lvselect", L"<hwnd> <id|self> <row|-1>", RunListViewSelect };
+const CommandRegistrar listViewDoubleClickCommand{ L"lvdblclick", L"<hwnd> <id|self> <row|-1>",
+                                                   RunListViewDoubleClick };
 
 }  // namespace

@@ -130,14 +130,15 @@ int RunResources(const std::vector<std::wstring>& args)
 {
     if (args.size() < 2)
         return UsageError(L"a program file and at least one kind:id expected");
-    HMODULE module = LoadLibraryExW(args[0].c_str(), nullptr,
-                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    HMODULE module =
+        LoadLibraryExW(args[0].c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     if (module == nullptr)
         return Fail(L"cannot load " + args[0] + L": " + LastErrorText());
     int result = 0;
     for (size_t a = 1; a < args.size(); ++a) {
         size_t colon = args[a].find(L':');
-        std::optional<uint64_t> id = colon == std::wstring::npos ? std::nullopt : ParseUnsigned(args[a].substr(colon + 1));
+        std::optional<uint64_t> id =
+            colon == std::wstring::npos ? std::nullopt : ParseUnsigned(args[a].substr(colon + 1));
         std::wstring kind = colon == std::wstring::npos ? args[a] : args[a].substr(0, colon);
         if (!id) {
             result = UsageError(L"bad kind:id: " + args[a]);
@@ -165,8 +166,9 @@ int RunResources(const std::vector<std::wstring>& args)
             ACCEL entries[32];
             int count = CopyAcceleratorTableW(table, entries, ARRAYSIZE(entries));
             for (int i = 0; i < count; ++i) {
-                std::wstring key = (entries[i].fVirt & FVIRTKEY) ? Hex(entries[i].key)
-                                                                  : std::wstring(1, static_cast<wchar_t>(entries[i].key));
+                std::wstring key = (entries[i].fVirt & FVIRTKEY)
+                                       ? Hex(entries[i].key)
+                                       : std::wstring(1, static_cast<wchar_t>(entries[i].key));
                 OutLine(L"accel\t" + UDecimal(number) + L"\t" + Hex(entries[i].fVirt) + L"\t" + key + L"\t" +
                         UDecimal(entries[i].cmd));
             }
@@ -229,8 +231,8 @@ bool PrintTooltipTexts(HWND tooltip)
         info.cbSize = sizeof(info);
         DWORD_PTR found = 0;
         if (!WriteProcessMemory(process, remote, &info, sizeof(info), nullptr) ||
-            !SendMessageTimeoutW(tooltip, TTM_ENUMTOOLSW, i, reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG,
-                                 5000, &found) ||
+            !SendMessageTimeoutW(tooltip, TTM_ENUMTOOLSW, i, reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG, 5000,
+                                 &found) ||
             !found || !ReadProcessMemory(process, remote, &info, sizeof(info), nullptr))
             continue;
         info.lpszText = remoteText;
@@ -238,8 +240,8 @@ bool PrintTooltipTexts(HWND tooltip)
         DWORD_PTR ignored = 0;
         WriteProcessMemory(process, remoteText, &empty, sizeof(empty), nullptr);
         WriteProcessMemory(process, remote, &info, sizeof(info), nullptr);
-        SendMessageTimeoutW(tooltip, TTM_GETTEXTW, TEXT_CHARS, reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG,
-                            5000, &ignored);
+        SendMessageTimeoutW(tooltip, TTM_GETTEXTW, TEXT_CHARS, reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG, 5000,
+                            &ignored);
         std::vector<wchar_t> text(TEXT_CHARS + 1, L'\0');
         ReadProcessMemory(process, remoteText, text.data(), TEXT_CHARS * sizeof(wchar_t), nullptr);
         OutLine(L"tip\t" + WindowText(tooltip) + L"\t" + WindowText(info.hwnd) + L"\t" + UDecimal(info.uId) + L"\t" +

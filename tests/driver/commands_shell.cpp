@@ -28,8 +28,8 @@ int RunHold(const std::vector<std::wstring>& args)
 {
     if (!args.empty())
         return UsageError(L"no arguments expected");
-    HWND window = CreateDriverWindow(HOLD_CLASS, HoldWndProc, 0, L"BrimDriver hold", WS_OVERLAPPEDWINDOW,
-                                     CW_USEDEFAULT, CW_USEDEFAULT, 200, 100);
+    HWND window = CreateDriverWindow(HOLD_CLASS, HoldWndProc, 0, L"BrimDriver hold", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                     CW_USEDEFAULT, 200, 100);
     if (window == nullptr)
         return 1;
     OutLine(L"ready " + WindowText(window));
@@ -136,15 +136,15 @@ int RunTrayIcon(const std::vector<std::wstring>& args)
     Tray.seconds = static_cast<DWORD>(*seconds);
     Tray.failed = false;
 
-    HWND window = CreateDriverWindow(TRAY_CLASS, TrayWndProc, 0, L"BrimDriver tray", WS_OVERLAPPEDWINDOW,
-                                     CW_USEDEFAULT, CW_USEDEFAULT, 200, 100);
+    HWND window = CreateDriverWindow(TRAY_CLASS, TrayWndProc, 0, L"BrimDriver tray", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                     CW_USEDEFAULT, 200, 100);
     if (window == nullptr)
         return 1;
     RunDriverMessageLoop();
     return Tray.failed ? 1 : 0;
 }
 
-const CommandRegistrar holdCommand{L"hold", L"", RunHold};
-const CommandRegistrar trayIconCommand{L"trayicon", L"<seconds> [id] [balloon text]", RunTrayIcon};
+const CommandRegistrar holdCommand{ L"hold", L"", RunHold };
+const CommandRegistrar trayIconCommand{ L"trayicon", L"<seconds> [id] [balloon text]", RunTrayIcon };
 
 }  // namespace

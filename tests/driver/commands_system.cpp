@@ -117,10 +117,11 @@ int RunVersion(const std::vector<std::wstring>& args)
     std::wstring codePage = FourHexDigits(translations[0].codePage);
     OutLine(std::wstring(L"Translation\t") + language + L"-" + codePage);
 
-    static const wchar_t* const names[] = {L"CompanyName",     L"FileDescription", L"FileVersion",
-                                           L"InternalName",    L"LegalCopyright",  L"LegalTrademarks",
-                                           L"OriginalFilename", L"ProductName",    L"ProductVersion",
-                                           L"Comments",        L"PrivateBuild",    L"SpecialBuild"};
+    static const wchar_t* const names[] = {
+        L"CompanyName",    L"FileDescription", L"FileVersion",      L"InternalName",
+        L"LegalCopyright", L"LegalTrademarks", L"OriginalFilename", L"ProductName",
+        L"ProductVersion", L"Comments",        L"PrivateBuild",     L"SpecialBuild"
+    };
     for (const wchar_t* name : names) {
         std::wstring path = std::wstring(L"\\StringFileInfo\\") + language + codePage + L"\\" + name;
         wchar_t* value = nullptr;
@@ -132,8 +133,8 @@ int RunVersion(const std::vector<std::wstring>& args)
     return 0;
 }
 
-const CommandRegistrar freeSpaceCommand{L"freespace", L"<root>", RunFreeSpace};
-const CommandRegistrar drivesCommand{L"drives", L"", RunDrives};
-const CommandRegistrar versionCommand{L"version", L"<exe path>", RunVersion};
+const CommandRegistrar freeSpaceCommand{ L"freespace", L"<root>", RunFreeSpace };
+const CommandRegistrar drivesCommand{ L"drives", L"", RunDrives };
+const CommandRegistrar versionCommand{ L"version", L"<exe path>", RunVersion };
 
 }  // namespace

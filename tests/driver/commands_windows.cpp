@@ -38,7 +38,7 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM context)
 
 std::vector<HWND> TopLevelWindows(const std::wstring& className, const std::wstring& title, DWORD pid)
 {
-    WindowFilter filter{className, title, pid, {}};
+    WindowFilter filter{ className, title, pid, {} };
     EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&filter));
     return filter.found;
 }
@@ -76,30 +76,30 @@ std::optional<UINT> ParseMessage(const std::wstring& text)
         UINT value;
     };
     static const Named names[] = {
-        {L"WM_NULL", WM_NULL},
-        {L"WM_CLOSE", WM_CLOSE},
-        {L"WM_QUIT", WM_QUIT},
-        {L"WM_SETTEXT", WM_SETTEXT},
-        {L"WM_COMMAND", WM_COMMAND},
-        {L"WM_SYSCOMMAND", WM_SYSCOMMAND},
-        {L"WM_TIMER", WM_TIMER},
-        {L"WM_KEYDOWN", WM_KEYDOWN},
-        {L"WM_KEYUP", WM_KEYUP},
-        {L"WM_CHAR", WM_CHAR},
-        {L"WM_MOUSEMOVE", WM_MOUSEMOVE},
-        {L"WM_LBUTTONDOWN", WM_LBUTTONDOWN},
-        {L"WM_LBUTTONUP", WM_LBUTTONUP},
-        {L"WM_LBUTTONDBLCLK", WM_LBUTTONDBLCLK},
-        {L"WM_RBUTTONDOWN", WM_RBUTTONDOWN},
-        {L"WM_RBUTTONUP", WM_RBUTTONUP},
-        {L"WM_USER", WM_USER},
-        {L"WM_APP", WM_APP},
-        {L"WM_TRAYICON", WM_USER + 1},
-        {L"WM_RELOADSETTINGS", WM_USER + 2},
-        {L"NIN_BALLOONSHOW", WM_USER + 2},
-        {L"NIN_BALLOONHIDE", WM_USER + 3},
-        {L"NIN_BALLOONTIMEOUT", WM_USER + 4},
-        {L"NIN_BALLOONUSERCLICK", WM_USER + 5},
+        { L"WM_NULL", WM_NULL },
+        { L"WM_CLOSE", WM_CLOSE },
+        { L"WM_QUIT", WM_QUIT },
+        { L"WM_SETTEXT", WM_SETTEXT },
+        { L"WM_COMMAND", WM_COMMAND },
+        { L"WM_SYSCOMMAND", WM_SYSCOMMAND },
+        { L"WM_TIMER", WM_TIMER },
+        { L"WM_KEYDOWN", WM_KEYDOWN },
+        { L"WM_KEYUP", WM_KEYUP },
+        { L"WM_CHAR", WM_CHAR },
+        { L"WM_MOUSEMOVE", WM_MOUSEMOVE },
+        { L"WM_LBUTTONDOWN", WM_LBUTTONDOWN },
+        { L"WM_LBUTTONUP", WM_LBUTTONUP },
+        { L"WM_LBUTTONDBLCLK", WM_LBUTTONDBLCLK },
+        { L"WM_RBUTTONDOWN", WM_RBUTTONDOWN },
+        { L"WM_RBUTTONUP", WM_RBUTTONUP },
+        { L"WM_USER", WM_USER },
+        { L"WM_APP", WM_APP },
+        { L"WM_TRAYICON", WM_USER + 1 },
+        { L"WM_RELOADSETTINGS", WM_USER + 2 },
+        { L"NIN_BALLOONSHOW", WM_USER + 2 },
+        { L"NIN_BALLOONHIDE", WM_USER + 3 },
+        { L"NIN_BALLOONTIMEOUT", WM_USER + 4 },
+        { L"NIN_BALLOONUSERCLICK", WM_USER + 5 },
     };
     if (text.compare(0, 4, L"reg:") == 0 && text.size() > 4) {
         UINT message = RegisterWindowMessageW(text.c_str() + 4);
@@ -134,7 +134,7 @@ std::optional<MessageArguments> ParseMessageArguments(const std::vector<std::wst
     std::optional<int64_t> lParam = ParseSigned(args[3]);
     if (!window || !message || !wParam || !lParam)
         return std::nullopt;
-    return MessageArguments{*window, *message, static_cast<WPARAM>(*wParam), static_cast<LPARAM>(*lParam)};
+    return MessageArguments{ *window, *message, static_cast<WPARAM>(*wParam), static_cast<LPARAM>(*lParam) };
 }
 
 // windows [pid]: "<hwnd>\t<pid>\t<visible 0|1>\t<class>\t<title>" per
@@ -151,8 +151,8 @@ int RunWindows(const std::vector<std::wstring>& args)
         GetWindowThreadProcessId(window, &owner);
         wchar_t title[1024] = {};
         GetWindowTextW(window, title, 1024);
-        OutLine(WindowText(window) + L"\t" + UDecimal(owner) + L"\t" + (IsWindowVisible(window) ? L"1" : L"0") +
-                L"\t" + Escape(ClassNameOf(window)) + L"\t" + Escape(title));
+        OutLine(WindowText(window) + L"\t" + UDecimal(owner) + L"\t" + (IsWindowVisible(window) ? L"1" : L"0") + L"\t" +
+                Escape(ClassNameOf(window)) + L"\t" + Escape(title));
     }
     return 0;
 }
@@ -266,8 +266,8 @@ int RunSend(const std::vector<std::wstring>& args)
     if (!parsed)
         return UsageError(L"a window, a message and two parameters expected");
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutW(parsed->window, parsed->message, parsed->wParam, parsed->lParam, SMTO_NORMAL,
-                             SEND_TIMEOUT, &result))
+    if (!SendMessageTimeoutW(parsed->window, parsed->message, parsed->wParam, parsed->lParam, SMTO_NORMAL, SEND_TIMEOUT,
+                             &result))
         return Fail(L"no answer: " + LastErrorText());
     OutLine(Decimal(static_cast<int64_t>(static_cast<LRESULT>(result))));
     return 0;
@@ -479,10 +479,10 @@ int RunMessageBoxAnswer(const std::vector<std::wstring>& args)
         const wchar_t* name;
         WORD id;
     };
-    static const Named names[] = {{L"ok", IDOK},         {L"cancel", IDCANCEL}, {L"abort", IDABORT},
-                                  {L"retry", IDRETRY},   {L"ignore", IDIGNORE}, {L"yes", IDYES},
-                                  {L"no", IDNO},         {L"close", 8},         {L"help", 9},
-                                  {L"tryagain", 10},     {L"continue", 11}};
+    static const Named names[] = { { L"ok", IDOK },       { L"cancel", IDCANCEL }, { L"abort", IDABORT },
+                                   { L"retry", IDRETRY }, { L"ignore", IDIGNORE }, { L"yes", IDYES },
+                                   { L"no", IDNO },       { L"close", 8 },         { L"help", 9 },
+                                   { L"tryagain", 10 },   { L"continue", 11 } };
     std::optional<uint64_t> id = ParseUnsigned(args[0]);
     for (const Named& named : names) {
         if (lstrcmpiW(args[0].c_str(), named.name) == 0)
@@ -523,9 +523,9 @@ int RunKey(const std::vector<std::wstring>& args)
         const wchar_t* name;
         UINT key;
     };
-    static const Named names[] = {{L"down", VK_DOWN},     {L"up", VK_UP},         {L"left", VK_LEFT},
-                                  {L"right", VK_RIGHT},   {L"return", VK_RETURN}, {L"escape", VK_ESCAPE},
-                                  {L"tab", VK_TAB},       {L"space", VK_SPACE}};
+    static const Named names[] = { { L"down", VK_DOWN },   { L"up", VK_UP },         { L"left", VK_LEFT },
+                                   { L"right", VK_RIGHT }, { L"return", VK_RETURN }, { L"escape", VK_ESCAPE },
+                                   { L"tab", VK_TAB },     { L"space", VK_SPACE } };
     for (size_t i = 1; i < args.size(); ++i) {
         std::optional<uint64_t> key = ParseUnsigned(args[i]);
         for (const Named& named : names) {
@@ -545,23 +545,23 @@ int RunKey(const std::vector<std::wstring>& args)
     return 0;
 }
 
-const CommandRegistrar windowsCommand{L"windows", L"[pid]", RunWindows};
-const CommandRegistrar findCommand{L"find", L"<class|*> <title|*> [timeout_ms]", RunFind};
-const CommandRegistrar waitGoneCommand{L"waitgone", L"<hwnd> <timeout_ms>", RunWaitGone};
-const CommandRegistrar clickCommand{L"click", L"<hwnd> <control id|self>", RunClick};
-const CommandRegistrar commandCommand{L"command", L"<hwnd> <id> [notify]", RunCommand};
-const CommandRegistrar postCommand{L"post", L"<hwnd> <msg> <wparam> <lparam>", RunPost};
-const CommandRegistrar sendCommand{L"send", L"<hwnd> <msg> <wparam> <lparam>", RunSend};
-const CommandRegistrar pingCommand{L"ping", L"<hwnd> <timeout_ms>", RunPing};
-const CommandRegistrar setTextCommand{L"settext", L"<hwnd> <control id|self> <text>", RunSetText};
-const CommandRegistrar getTextCommand{L"gettext", L"<hwnd> <control id|self>", RunGetText};
-const CommandRegistrar checkedCommand{L"checked", L"<hwnd> <control id|self>", RunChecked};
-const CommandRegistrar enabledCommand{L"enabled", L"<hwnd> <control id|self>", RunEnabled};
-const CommandRegistrar controlsCommand{L"controls", L"<hwnd>", RunControls};
-const CommandRegistrar messageBoxCommand{L"msgbox", L"[timeout_ms] [owner|*]", RunMessageBox};
-const CommandRegistrar messageBoxAnswerCommand{L"msgbox-answer",
-                                               L"<button id|ok|cancel|yes|no|...> [timeout_ms] [owner|*]",
-                                               RunMessageBoxAnswer};
-const CommandRegistrar keyCommand{L"key", L"<hwnd> <vk> [vk ...]", RunKey};
+const CommandRegistrar windowsCommand{ L"windows", L"[pid]", RunWindows };
+const CommandRegistrar findCommand{ L"find", L"<class|*> <title|*> [timeout_ms]", RunFind };
+const CommandRegistrar waitGoneCommand{ L"waitgone", L"<hwnd> <timeout_ms>", RunWaitGone };
+const CommandRegistrar clickCommand{ L"click", L"<hwnd> <control id|self>", RunClick };
+const CommandRegistrar commandCommand{ L"command", L"<hwnd> <id> [notify]", RunCommand };
+const CommandRegistrar postCommand{ L"post", L"<hwnd> <msg> <wparam> <lparam>", RunPost };
+const CommandRegistrar sendCommand{ L"send", L"<hwnd> <msg> <wparam> <lparam>", RunSend };
+const CommandRegistrar pingCommand{ L"ping", L"<hwnd> <timeout_ms>", RunPing };
+const CommandRegistrar setTextCommand{ L"settext", L"<hwnd> <control id|self> <text>", RunSetText };
+const CommandRegistrar getTextCommand{ L"gettext", L"<hwnd> <control id|self>", RunGetText };
+const CommandRegistrar checkedCommand{ L"checked", L"<hwnd> <control id|self>", RunChecked };
+const CommandRegistrar enabledCommand{ L"enabled", L"<hwnd> <control id|self>", RunEnabled };
+const CommandRegistrar controlsCommand{ L"controls", L"<hwnd>", RunControls };
+const CommandRegistrar messageBoxCommand{ L"msgbox", L"[timeout_ms] [owner|*]", RunMessageBox };
+const CommandRegistrar messageBoxAnswerCommand{ L"msgbox-answer",
+                                                L"<button id|ok|cancel|yes|no|...> [timeout_ms] [owner|*]",
+                                                RunMessageBoxAnswer };
+const CommandRegistrar keyCommand{ L"key", L"<hwnd> <vk> [vk ...]", RunKey };
 
 }  // namespace

@@ -57,7 +57,7 @@ struct FakeTray {
         int failedCalls = 0;
         DriveEvent events[DRIVE_COUNT] = {};  // DRIVE_EVENT_NONE when none was reported
     } pass;
-    std::vector<std::string> calls;  // "add 2 kind 3", "balloon 2 kind 2", "delete 2", "beep"
+    std::vector<std::string> calls;   // "add 2 kind 3", "balloon 2 kind 2", "delete 2", "beep"
     std::vector<std::string> events;  // of the pass: "1001 drive 2 free 5 threshold 9"
     std::vector<std::string> faults;
 

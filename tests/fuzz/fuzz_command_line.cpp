@@ -13,7 +13,10 @@
 namespace {
 
 // Upper-casing as CharUpperW does it for the Latin letters; the rest stays.
-wchar_t AsciiUpper(wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c; }
+wchar_t AsciiUpper(wchar_t c)
+{
+    return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c;
+}
 
 // A system whose upper-casing maps some other letters onto U and R too
 // (the rules must take the function's word for it).

@@ -111,8 +111,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // text, always fits its 256-character field.
     if (!args.empty() && args[0].kind == FormatArg::STRING) {
         wchar_t info[256];
-        const size_t n = FormatText(info, 256, L"You are running out of disk space on drive %c.\r\nIt only has %s free.",
-                                    { L'C', args[0].text.c_str() });
+        const size_t n =
+            FormatText(info, 256, L"You are running out of disk space on drive %c.\r\nIt only has %s free.",
+                       { L'C', args[0].text.c_str() });
         std::wstring expected = L"You are running out of disk space on drive C.\r\nIt only has " +
                                 std::wstring(args[0].text.c_str()) + L" free.";
         expected.resize(expected.size() < 255 ? expected.size() : 255);

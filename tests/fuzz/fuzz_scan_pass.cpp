@@ -30,8 +30,7 @@ BalloonKind ExpectedKind(const DriveSpace& space)
     if (space.freeBytes < 1048576)
         return BALLOON_KIND_ERROR;
     const unsigned __int128 mark = static_cast<uint64_t>(space.totalBytes * 15);  // 64-bit product, as stored
-    return static_cast<unsigned __int128>(space.freeBytes) * 100 <= mark ? BALLOON_KIND_WARNING
-                                                                          : BALLOON_KIND_INFO;
+    return static_cast<unsigned __int128>(space.freeBytes) * 100 <= mark ? BALLOON_KIND_WARNING : BALLOON_KIND_INFO;
 }
 
 }  // namespace

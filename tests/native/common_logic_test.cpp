@@ -9,7 +9,10 @@
 
 namespace {
 
-wchar_t AsciiUpper(wchar_t c) { return static_cast<wchar_t>(std::towupper(c)); }
+wchar_t AsciiUpper(wchar_t c)
+{
+    return static_cast<wchar_t>(std::towupper(c));
+}
 
 std::wstring Format(const wchar_t* tmpl, std::initializer_list<FormatArg> args, size_t capacity = 256)
 {

@@ -128,13 +128,13 @@ TEST(CheckBoxRule, OnlyAChangedCheckImageCounts)
     const uint32_t selected = 0x0002, focused = 0x0001;
     // A click on the check box.
     EXPECT_TRUE(IsCheckBoxChange(LIST_ITEM_STATE_CHANGED, UNCHECKED_STATE_IMAGE, CHECKED_STATE_IMAGE));
-    EXPECT_TRUE(IsCheckBoxChange(LIST_ITEM_STATE_CHANGED, CHECKED_STATE_IMAGE | selected,
-                                 UNCHECKED_STATE_IMAGE | selected));
+    EXPECT_TRUE(
+        IsCheckBoxChange(LIST_ITEM_STATE_CHANGED, CHECKED_STATE_IMAGE | selected, UNCHECKED_STATE_IMAGE | selected));
     // Selection or focus moving over a row carries the same check image.
-    EXPECT_FALSE(IsCheckBoxChange(LIST_ITEM_STATE_CHANGED, CHECKED_STATE_IMAGE,
-                                  CHECKED_STATE_IMAGE | selected | focused));
-    EXPECT_FALSE(IsCheckBoxChange(LIST_ITEM_STATE_CHANGED, UNCHECKED_STATE_IMAGE | selected | focused,
-                                  UNCHECKED_STATE_IMAGE));
+    EXPECT_FALSE(
+        IsCheckBoxChange(LIST_ITEM_STATE_CHANGED, CHECKED_STATE_IMAGE, CHECKED_STATE_IMAGE | selected | focused));
+    EXPECT_FALSE(
+        IsCheckBoxChange(LIST_ITEM_STATE_CHANGED, UNCHECKED_STATE_IMAGE | selected | focused, UNCHECKED_STATE_IMAGE));
     // The first state of a new row, and changes of other fields.
     EXPECT_FALSE(IsCheckBoxChange(LIST_ITEM_STATE_CHANGED, 0, CHECKED_STATE_IMAGE));
     EXPECT_FALSE(IsCheckBoxChange(0x0004 /* item data */, UNCHECKED_STATE_IMAGE, CHECKED_STATE_IMAGE));
@@ -170,7 +170,7 @@ TEST(SupportMail, BoundedToItsBuffer)
 
 TEST(AboutLinks, OnlyNotifyingTextStaticsAreLinks)
 {
-    EXPECT_TRUE(IsLinkStaticStyle(0x50030300));   // left text, notify, centred image
+    EXPECT_TRUE(IsLinkStaticStyle(0x50030300));  // left text, notify, centred image
     EXPECT_TRUE(IsLinkStaticStyle(0x50030100));
     EXPECT_TRUE(IsLinkStaticStyle(0x0102));       // right-aligned text
     EXPECT_FALSE(IsLinkStaticStyle(0x50020000));  // plain label

@@ -104,12 +104,17 @@ TEST(MonitorEventWait, PulsesPostOneMessageEachAndTheWaitNeverChanges)
 TEST(MonitorEventWait, SettingsLeftSignalledIsPostedOnceAndHeldOffUntilClear)
 {
     ScriptedEvents events;
-    events.script = { { SET, S }, { ELAPSE, S }, { ELAPSE, S }, { ELAPSE, S },
+    events.script = { { SET, S },
+                      { ELAPSE, S },
+                      { ELAPSE, S },
+                      { ELAPSE, S },
                       // close and stop are still heard while settings is held off
-                      { PULSE, C }, { ELAPSE, S },
+                      { PULSE, C },
+                      { ELAPSE, S },
                       // cleared: back in the wait, with one reload for what may
                       // have changed meanwhile
-                      { RESET, S }, { PULSE, S } };
+                      { RESET, S },
+                      { PULSE, S } };
     events.Run();
     EXPECT_EQ(events.posts, (std::vector<MonitorEvent>{ S, C, S, S }));
     ASSERT_EQ(events.waits.size(), 9u);

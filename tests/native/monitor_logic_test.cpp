@@ -6,7 +6,10 @@
 
 namespace {
 
-wchar_t Upper(wchar_t c) { return static_cast<wchar_t>(std::towupper(c)); }
+wchar_t Upper(wchar_t c)
+{
+    return static_cast<wchar_t>(std::towupper(c));
+}
 
 bool Restart(std::initializer_list<const wchar_t*> args)
 {

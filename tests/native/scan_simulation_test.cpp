@@ -19,9 +19,9 @@ namespace {
 constexpr uint64_t MB = 1048576;
 constexpr uint64_t GB = 1024 * MB;
 
-constexpr uint32_t SCAN_PERIOD = 45000;  // ms between ticks
-constexpr uint32_t RESCAN_DELAY = 1000;  // ms from a settings reload to the next pass
-constexpr int TICKS = 115200;            // 60 days of 45-second ticks
+constexpr uint32_t SCAN_PERIOD = 45000;                            // ms between ticks
+constexpr uint32_t RESCAN_DELAY = 1000;                            // ms from a settings reload to the next pass
+constexpr int TICKS = 115200;                                      // 60 days of 45-second ticks
 constexpr uint32_t START_TICK = 0xFFFFFFFFu - 10 * 60 * 1000 + 1;  // ten minutes before the wrap
 
 // A small deterministic generator, the same on every platform.
@@ -62,10 +62,10 @@ struct SimDrive {
 
 // What the test expects of a drive's balloons, kept in 64-bit time that never wraps.
 struct BalloonRecord {
-    bool iconLife = false;        // an icon was added and not yet removed or forgotten
-    uint64_t lastBalloon = 0;     // absolute ms of the add or of the last repeat
+    bool iconLife = false;     // an icon was added and not yet removed or forgotten
+    uint64_t lastBalloon = 0;  // absolute ms of the add or of the last repeat
     uint32_t expectedInterval = 0;
-    bool mutedByUser = false;     // the user answered Yes since the last add
+    bool mutedByUser = false;  // the user answered Yes since the last add
 };
 
 DriveSetting Setting(uint8_t enabled, uint64_t threshold)
@@ -218,7 +218,9 @@ private:
         std::memcpy(stored, settings_, sizeof stored);
         SimDrive& d = drives_[random_.Below(drives_.size())];
         switch (random_.Below(4)) {
-        case 0: stored[d.index].Enabled = stored[d.index].Enabled ? 0 : static_cast<uint8_t>(1 + random_.Below(255)); break;
+        case 0:
+            stored[d.index].Enabled = stored[d.index].Enabled ? 0 : static_cast<uint8_t>(1 + random_.Below(255));
+            break;
         case 1: stored[d.index].Threshold = 0; break;  // never warns
         case 2: stored[d.index].Threshold = d.nominalThreshold / 2 + random_.Below(d.nominalThreshold); break;
         default: stored[d.index].Threshold = d.nominalThreshold; break;
@@ -303,8 +305,7 @@ private:
         UserAnswersBalloons();
     }
 
-    void CheckPass(uint32_t iconBefore, uint32_t muteBefore, const DriveTrayStateArray& stateBefore,
-                   uint64_t passStart)
+    void CheckPass(uint32_t iconBefore, uint32_t muteBefore, const DriveTrayStateArray& stateBefore, uint64_t passStart)
     {
         if (tray_.shellUp)
             ASSERT_EQ(iconMask_, tray_.shellIcons) << "the icons the monitor knows are the shell's";
@@ -316,8 +317,8 @@ private:
             const uint32_t bit = DriveBit(i);
             BalloonRecord& record = records_[i];
             const bool hasIcon = (iconMask_ & bit) != 0;
-            SCOPED_TRACE("drive " + std::string(1, static_cast<char>('A' + i)) + ", " +
-                         std::to_string(clock_) + " ms into the run");
+            SCOPED_TRACE("drive " + std::string(1, static_cast<char>('A' + i)) + ", " + std::to_string(clock_) +
+                         " ms into the run");
 
             if ((tray_.pass.measured & bit) == 0) {
                 // Not measured (absent, not fixed, query failed): nothing moves.
@@ -354,9 +355,9 @@ private:
                     // Never closer than the interval in force, and the next
                     // interval is twice it, at most two hours.
                     ASSERT_GE(when - record.lastBalloon, record.expectedInterval);
-                    const uint32_t next =
-                        record.expectedInterval * 2 < LARGEST_BALLOON_INTERVAL ? record.expectedInterval * 2
-                                                                               : LARGEST_BALLOON_INTERVAL;
+                    const uint32_t next = record.expectedInterval * 2 < LARGEST_BALLOON_INTERVAL
+                                              ? record.expectedInterval * 2
+                                              : LARGEST_BALLOON_INTERVAL;
                     if (next == record.expectedInterval)
                         ++totals_.cappedRepeats;
                     record.expectedInterval = next;
@@ -398,7 +399,7 @@ private:
             if (!tray_.Ballooned(d.index) || !random_.OneIn(12))
                 continue;
             if (random_.OneIn(3))
-                continue;  // answered No
+                continue;      // answered No
             muteMask_ |= bit;  // what the window does on Yes
             records_[d.index].mutedByUser = true;
             ++totals_.mutes;

@@ -94,8 +94,8 @@ TEST(SignalEvents, EventsAreCreatedUnderTheirNamesWithTheOpenDescriptor)
         ASSERT_TRUE(readable);
         PACL dacl = nullptr;
         PSECURITY_DESCRIPTOR descriptor = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, GetSecurityInfo(readable.Get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION,
-                                                 nullptr, nullptr, &dacl, nullptr, &descriptor));
+        ASSERT_EQ(ERROR_SUCCESS, GetSecurityInfo(readable.Get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                                 nullptr, &dacl, nullptr, &descriptor));
         ExpectOneEveryoneAce(dacl);
         LocalFree(descriptor);
         UniqueKernelHandle signalling(OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name));
@@ -125,8 +125,8 @@ TEST(SignalEvents, APulseWakesAWaiterInAnotherProcess)
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &process));
+    ASSERT_TRUE(
+        CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
     UniqueKernelHandle child(process.hProcess);
     CloseHandle(process.hThread);
 

@@ -52,8 +52,8 @@ std::string RunAndCapture(std::wstring commandLine)
 // The bytes of a REG_BINARY value as `reg query` prints them, in the given view.
 std::vector<uint8_t> RegQueryBinary(const wchar_t* view)
 {
-    std::string out = RunAndCapture(std::wstring(L"reg.exe query ") + SETTINGS_KEY_PATH_FOR_REG +
-                                     L" /v DriveSettings " + view);
+    std::string out =
+        RunAndCapture(std::wstring(L"reg.exe query ") + SETTINGS_KEY_PATH_FOR_REG + L" /v DriveSettings " + view);
     size_t at = out.find("REG_BINARY");
     if (at == std::string::npos)
         return {};
@@ -80,8 +80,8 @@ void WriteRawValue(DWORD type, const void* data, DWORD size)
     UniqueRegKey key;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0, nullptr, 0,
                                              KEY_WRITE | KEY_WOW64_32KEY, nullptr, key.Put(), nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.Get(), DRIVE_SETTINGS_VALUE, 0, type,
-                                            static_cast<const BYTE*>(data), size));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExW(key.Get(), DRIVE_SETTINGS_VALUE, 0, type, static_cast<const BYTE*>(data), size));
 }
 
 std::vector<uint8_t> TableBytes()

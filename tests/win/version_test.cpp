@@ -73,8 +73,8 @@ protected:
         UniqueRegKey key;
         ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr, 0,
                                                  KEY_WRITE | KEY_WOW64_32KEY, nullptr, key.Put(), nullptr));
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.Get(), LAST_UPDATE_CHECK_VALUE, 0, type,
-                                                static_cast<const BYTE*>(data), size));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegSetValueExW(key.Get(), LAST_UPDATE_CHECK_VALUE, 0, type, static_cast<const BYTE*>(data), size));
     }
     void StoreTime(int64_t time)
     {
@@ -86,8 +86,8 @@ protected:
     void ExpectStoredTimeNear(int64_t around)
     {
         UniqueRegKey key;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_READ | KEY_WOW64_32KEY,
-                                               key.Put()));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegOpenKeyExW(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_READ | KEY_WOW64_32KEY, key.Put()));
         uint8_t data[16] = {};
         DWORD size = sizeof(data), type = 0;
         ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(key.Get(), LAST_UPDATE_CHECK_VALUE, nullptr, &type, data, &size));
@@ -97,10 +97,7 @@ protected:
         ASSERT_TRUE(DecodeLastUpdateCheck(true, type, data, size, &stored));
         EXPECT_LT(std::llabs(stored - around), 600000000LL);  // within a minute
     }
-    void ExpectLaunchedOnce()
-    {
-        EXPECT_EQ(WaitForUpdaterLog(15000), ExpectedRecord(UPDATE_ORIGIN_SCHEDULE));
-    }
+    void ExpectLaunchedOnce() { EXPECT_EQ(WaitForUpdaterLog(15000), ExpectedRecord(UPDATE_ORIGIN_SCHEDULE)); }
     void ExpectNotLaunched()
     {
         Sleep(1500);
@@ -213,6 +210,5 @@ TEST_F(UpdateSchedule, AnExplicitLaunchPassesTheOriginAndLeavesTheScheduleAlone)
     LaunchUpdater(nullptr, nullptr, UPDATE_ORIGIN_USER);
     EXPECT_EQ(WaitForUpdaterLog(15000), ExpectedRecord(UPDATE_ORIGIN_USER));
     UniqueRegKey key;
-    EXPECT_NE(ERROR_SUCCESS,
-              RegOpenKeyExW(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_READ | KEY_WOW64_32KEY, key.Put()));
+    EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_READ | KEY_WOW64_32KEY, key.Put()));
 }
