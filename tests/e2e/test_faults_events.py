@@ -101,7 +101,9 @@ class ScanTimerTest(EventFaultTestCase):
         # The first tick, armed without the guard, scans and checks for the
         # updater; E: falls low after it and gets its icon at the next one.
         self.assertIsNotNone(env.wait_for_tray("add", 3, timeout=REGULAR_TICK + 20), "no first regular tick")
-        self.assertIsNotNone(env.reg_query(r"HKCU\Software\Velloran\BrimSet", "LastUpdateCheck"))
+        # The tick scans first, then stores the time of its update check.
+        self.assertTrue(wait_for(lambda: env.reg_query(r"HKCU\Software\Velloran\BrimSet", "LastUpdateCheck"), 10),
+                        "the first tick stored no update-check time")
         since = env.tray_mark()
         env.fill_drive("e", 4 * MiB)
         self.assertIsNotNone(env.wait_for_tray("add", 4, timeout=REGULAR_TICK + 20, since=since), "no next tick")
