@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "../fakes/FakeTray.h"
+#include "MonitorLogic.h"  // the tick period and the rescan delay
 #include "ScanLogic.h"
 
 namespace {
@@ -19,8 +20,6 @@ namespace {
 constexpr uint64_t MB = 1048576;
 constexpr uint64_t GB = 1024 * MB;
 
-constexpr uint32_t SCAN_PERIOD = 45000;                            // ms between ticks
-constexpr uint32_t RESCAN_DELAY = 1000;                            // ms from a settings reload to the next pass
 constexpr int TICKS = 115200;                                      // 60 days of 45-second ticks
 constexpr uint32_t START_TICK = 0xFFFFFFFFu - 10 * 60 * 1000 + 1;  // ten minutes before the wrap
 
