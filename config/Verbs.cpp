@@ -14,6 +14,7 @@
 #include "Handles.h"
 #include "ProcessCommandLine.h"
 #include "SignalEvents.h"
+#include "SystemText.h"
 #include "TextFormat.h"
 #include "VerbLogic.h"
 
@@ -76,12 +77,8 @@ void PrintString(DWORD which, UINT stringId, std::initializer_list<FormatArg> ar
 // the code itself is the exit code.
 int ReportWriteFailure(DWORD status)
 {
-    wchar_t reason[LINE_CAPACITY] = L"";
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, status,
-                                  MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reason, LINE_CAPACITY, nullptr);
-    while (length > 0 && (reason[length - 1] == L'\n' || reason[length - 1] == L'\r' || reason[length - 1] == L' '))
-        reason[--length] = L'\0';
-    PrintString(STD_ERROR_HANDLE, IDS_VERB_SAVE_FAILED, { status, reason });
+    const std::wstring reason = SystemErrorText(status);
+    PrintString(STD_ERROR_HANDLE, IDS_VERB_SAVE_FAILED, { status, reason.c_str() });
     return static_cast<int>(status);
 }
 

@@ -8,6 +8,7 @@
 
 #include "Handles.h"
 #include "OpenAsUser.h"
+#include "SystemText.h"
 #include "TextFormat.h"
 #include "Updater.h"
 #include "resource.h"
@@ -42,18 +43,10 @@ std::wstring FormatString(UINT id, std::initializer_list<FormatArg> args)
 // table, the rest in the system's.
 std::wstring SystemMessage(DWORD error)
 {
-    DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
     HMODULE source = nullptr;
     if (error >= WINHTTP_ERROR_BASE && error <= WINHTTP_ERROR_LAST)
         source = GetModuleHandleW(L"winhttp.dll");
-    if (source != nullptr)
-        flags |= FORMAT_MESSAGE_FROM_HMODULE;
-    wchar_t* buffer = nullptr;
-    DWORD length = FormatMessageW(flags, source, error, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-    UniqueLocalMemory owned(buffer);
-    std::wstring text = length != 0 && buffer != nullptr ? std::wstring(buffer, length) : std::wstring();
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
-        text.pop_back();
+    std::wstring text = SystemErrorText(error, source);
     return text.empty() ? FormatString(IDS_ERROR_CODE, { error }) : text;
 }
 
