@@ -55,8 +55,12 @@ string(REPLACE ";" "$<SEMICOLON>" brim_package_queries "${brim_package_queries}"
 string(STRIP "${brim_package_queries}" brim_package_queries)
 string(REPLACE "\n" ";" brim_package_queries "${brim_package_queries}")
 set(BRIM_PACKAGE_ACTIONS "")
+# The package is made under a temporary name and renamed when complete:
+# whoever finds the package file (the other bitness's tests, built at the
+# same time) finds all of it.
+set(BRIM_PACKAGE_PARTIAL "${BRIM_PACKAGE_FILE}.partial")
 foreach(query IN LISTS brim_package_queries)
-    list(APPEND BRIM_PACKAGE_ACTIONS COMMAND "${BRIM_MSIBUILD}" "${BRIM_PACKAGE_FILE}" -q "${query}")
+    list(APPEND BRIM_PACKAGE_ACTIONS COMMAND "${BRIM_MSIBUILD}" "${BRIM_PACKAGE_PARTIAL}" -q "${query}")
 endforeach()
 
 # Stripped copies of the programs: symbols do not ship.
@@ -90,8 +94,9 @@ add_custom_command(OUTPUT "${BRIM_PACKAGE_FILE}"
         -D ProductVersion=${BRIM_PACKAGE_VERSION}
         -D Manufacturer=${BRIM_PACKAGE_MANUFACTURER}
         -D ProductName=${BRIM_PACKAGE_PRODUCT}
-        -o "${BRIM_PACKAGE_FILE}" "${BRIM_PACKAGE_SOURCE}"
+        -o "${BRIM_PACKAGE_PARTIAL}" "${BRIM_PACKAGE_SOURCE}"
     ${BRIM_PACKAGE_ACTIONS}
+    COMMAND "${CMAKE_COMMAND}" -E rename "${BRIM_PACKAGE_PARTIAL}" "${BRIM_PACKAGE_FILE}"
     WORKING_DIRECTORY "${BRIM_PACKAGE_DIR}"
     DEPENDS "${BRIM_PACKAGE_SOURCE}" "${BRIM_PACKAGE_ACTIONS_FILE}" ${BRIM_PACKAGE_PROGRAMS} "${BRIM_PACKAGE_DIR}/docs/Brimline.html"
     COMMENT "Windows Installer package ${BRIM_PACKAGE_PRODUCT}-${BRIM_PACKAGE_VERSION}-${BRIM_PACKAGE_ARCH}.msi"
