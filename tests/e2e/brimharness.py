@@ -773,6 +773,15 @@ class WineEnv:
             # Start Wine's own services now, with no pipes of ours to inherit.
             subprocess.run([WINE64_LOADER, "cmd", "/c", "exit"], env=self.env, timeout=120, cwd=str(self._cwd()),
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # Wine's mount manager comes up beside the first programs: until it
+        # has, the drive mask is empty. The environment is ready once C: is seen.
+        if not wait_for(lambda: self._drive_mask() & 0x4, 60, 0.1):
+            raise RuntimeError("Wine reported no drive C: (see %s)" % self.logs_dir)
+
+    def _drive_mask(self):
+        code, out = self.driver("drives")
+        match = re.match(r"mask\t0x([0-9a-f]+)", out)
+        return int(match.group(1), 16) if code == 0 and match else 0
 
     def _start_desktop(self):
         # The first Wine program with a window brings up the desktop; its
