@@ -55,6 +55,12 @@ const VersionFunctions* VersionLibrary()
     return complete ? &Version : nullptr;
 }
 
+// The user's last update check as CheckForUpdatesIfDue last read or wrote
+// it; not known before the first call.
+bool LastUpdateCheckKnown = false;
+bool LastUpdateCheckPresent = false;
+int64_t LastUpdateCheckTime = 0;
+
 // The module's whole version block, or an empty buffer.
 std::vector<BYTE> ReadVersionBlock(HMODULE module)
 {
@@ -179,6 +185,16 @@ void LaunchUpdater(HWND owner, HMODULE module, int origin)
 
 void CheckForUpdatesIfDue(HWND window, HMODULE module, int64_t interval)
 {
+    FILETIME now = {};
+    GetSystemTimeAsFileTime(&now);
+    int64_t nowTime = UpdateTimeFromFileTime((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+
+    // The stored time is read once and then kept: until it says a check is
+    // due, a tick asks the registry nothing. When it does, the store is
+    // read again, since another copy of the monitor may have checked.
+    if (LastUpdateCheckKnown && !IsUpdateDue(LastUpdateCheckPresent, LastUpdateCheckTime, nowTime, interval))
+        return;
+
     UniqueRegKey key;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr, REG_OPTION_VOLATILE,
                         KEY_READ | KEY_WRITE | SETTINGS_KEY_VIEW, nullptr, key.Put(), nullptr) != ERROR_SUCCESS)
@@ -189,14 +205,11 @@ void CheckForUpdatesIfDue(HWND window, HMODULE module, int64_t interval)
     DWORD size = sizeof(data);
     DWORD type = REG_NONE;
     LSTATUS status = RegQueryValueExW(key.Get(), LAST_UPDATE_CHECK_VALUE, nullptr, &type, data, &size);
-    int64_t stored = 0;
-    bool present = DecodeLastUpdateCheck(status == ERROR_SUCCESS, type, data, size, &stored);
+    LastUpdateCheckPresent =
+        DecodeLastUpdateCheck(status == ERROR_SUCCESS, type, data, size, &LastUpdateCheckTime);
+    LastUpdateCheckKnown = true;
 
-    FILETIME now = {};
-    GetSystemTimeAsFileTime(&now);
-    int64_t nowTime = UpdateTimeFromFileTime((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
-
-    if (!IsUpdateDue(present, stored, nowTime, interval))
+    if (!IsUpdateDue(LastUpdateCheckPresent, LastUpdateCheckTime, nowTime, interval))
         return;
 
     // The time goes first: should the launch take long and the window's
@@ -204,6 +217,8 @@ void CheckForUpdatesIfDue(HWND window, HMODULE module, int64_t interval)
     uint8_t bytes[LAST_UPDATE_CHECK_SIZE];
     EncodeLastUpdateCheck(nowTime, bytes);
     RegSetValueExW(key.Get(), LAST_UPDATE_CHECK_VALUE, 0, REG_BINARY, bytes, sizeof(bytes));
+    LastUpdateCheckPresent = true;
+    LastUpdateCheckTime = nowTime;
 
     LaunchUpdater(window, module, UPDATE_ORIGIN_SCHEDULE);
 }

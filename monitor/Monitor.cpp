@@ -1,7 +1,6 @@
 // Start-up, the hidden window that owns the tray icons and the timer, and
 // the tray commands.
 #include <windows.h>
-#include <process.h>
 #include <shellapi.h>
 #include <shlwapi.h>
 
@@ -123,25 +122,39 @@ LRESULT OnCreate(HWND window)
     return 0;
 }
 
-LRESULT OnTimer(HWND window, WPARAM timerId)
+// One tick of the scan timer.
+void RunScanTick(HWND window)
 {
-    if (timerId != IDT_SCAN)
-        return 0;
     // Re-armed first: nothing below may leave the monitor without its next
     // tick, even if it blocks or runs a modal loop.
     ArmScanTimer(window, SCAN_PERIOD);
-    // Read the settings at every tick as well: a settings pulse that found
-    // the worker thread busy is lost, and this bounds the delay to one tick.
-    LoadDriveSettings();
+    // The registry tells the worker thread of every change of the settings
+    // key. Until it can (the key is not there yet, or the watch failed),
+    // the settings are read at every tick, so that a change waits at most
+    // one tick, and the watch is tried again.
+    if (!IsSettingsKeyWatched()) {
+        LoadDriveSettings();
+        RetrySettingsWatch();
+    }
     ScanDrives(window);
     CheckForUpdatesIfDue(window, ModuleInstance, UpdateCheckInterval);
+}
+
+LRESULT OnTimer(HWND window, WPARAM timerId)
+{
+    if (timerId == IDT_SCAN)
+        RunScanTick(window);
     return 0;
 }
 
 LRESULT OnReloadSettings(HWND window)
 {
+    SettingsReloadTaken();
     LoadDriveSettings();
-    if (ReloadMovesScan(GetTickCount(), ScanDueTick))
+    const DWORD now = GetTickCount();
+    if (IsScanDue(now, ScanDueTick))
+        RunScanTick(window);
+    else if (ReloadMovesScan(now, ScanDueTick))
         ArmScanTimer(window, RESCAN_DELAY);
     return 0;
 }
@@ -261,7 +274,7 @@ bool InitMonitorInstance(HINSTANCE instance)
     if (window == nullptr)
         return false;
 
-    EventThread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, EventWaitThread, window, 0, nullptr));
+    EventThread = StartEventWaitThread(window);
     return true;
 }
 
@@ -272,6 +285,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     // Every DLL loaded from now on comes from the system directory, never
     // from the program's folder or the current one.
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // The scan asks a watched drive's free space before its type: a drive
+    // letter that now names an empty removable drive must fail quietly, not
+    // ask the user for a disk. Not inherited by the programs it starts.
+    SetThreadErrorMode(SEM_FAILCRITICALERRORS, nullptr);
     LoadStringW(instance, IDS_APP_TITLE, WindowTitle, TITLE_LENGTH);
     RegisterMonitorClass(instance);
     if (!InitMonitorInstance(instance))

@@ -10,6 +10,19 @@ constexpr UINT WM_RELOADSETTINGS = WM_USER + 2;
 // The program's own module: every resource load uses it.
 extern HINSTANCE ModuleInstance;
 
-// The worker thread: turns the named events into messages posted to the
-// window given as its argument. Ends when ThreadStopEvent is set.
-unsigned __stdcall EventWaitThread(void* window);
+// Creates the worker thread, which turns the named events and the
+// registry's reports of a settings change into messages posted to
+// `window`; it ends when ThreadStopEvent is set. Null when it could not
+// start.
+HANDLE StartEventWaitThread(HWND window);
+
+// Whether the worker thread now has the registry watch the settings key
+// itself. While it has not (the key does not exist yet, or the watch could
+// not be set up), the settings are read at every tick.
+bool IsSettingsKeyWatched();
+
+// Asks the worker thread to try the watch again.
+void RetrySettingsWatch();
+
+// The window took the reload message: the next change posts another.
+void SettingsReloadTaken();

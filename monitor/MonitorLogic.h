@@ -51,13 +51,32 @@ inline bool ReloadMovesScan(uint32_t now, uint32_t scanDue)
     return static_cast<int32_t>(scanDue - now) > static_cast<int32_t>(RESCAN_DELAY);
 }
 
-// The worker thread's events, in the order of precedence of its wait.
+// Whether the scan timer's tick, due at `scanDue`, is due or overdue at
+// `now`. The window's timer message comes only when no other message
+// waits, so a stream of reload messages could keep a due tick from ever
+// arriving; the reload handler runs such a tick itself.
+inline bool IsScanDue(uint32_t now, uint32_t scanDue)
+{
+    return static_cast<int32_t>(scanDue - now) <= 0;
+}
+
+// The worker thread's events, in the order of precedence of its wait. The
+// last is the process's own, unnamed: set when the registry reports a
+// change of the settings key (or of the parent it waits on to be created).
 enum MonitorEvent {
     MONITOR_EVENT_SETTINGS_CHANGED = 0,
     MONITOR_EVENT_THREAD_STOP = 1,
     MONITOR_EVENT_MONITOR_CLOSE = 2,
+    MONITOR_EVENT_SETTINGS_KEY = 3,
 };
-constexpr size_t MONITOR_EVENT_COUNT = 3;
+constexpr size_t MONITOR_EVENT_COUNT = 4;
+
+// Whether other processes can reach the event: only the named ones can be
+// left signalled by somebody else, and only they are ever held off.
+inline bool IsNamedMonitorEvent(MonitorEvent event)
+{
+    return event != MONITOR_EVENT_SETTINGS_KEY;
+}
 
 // Keeps the handles that exist, in order, and notes which event each one
 // is. An event whose creation failed is simply not waited on. Returns how
@@ -139,7 +158,7 @@ void RunEventWait(Platform& platform, const MonitorEvent* present, size_t presen
         if (event == MONITOR_EVENT_THREAD_STOP)
             return;
         platform.Post(event);
-        if (platform.IsSignalled(event))
+        if (IsNamedMonitorEvent(event) && platform.IsSignalled(event))
             heldOff[event] = true;
     }
 }

@@ -77,10 +77,8 @@ void SetLowSpaceBalloon(NOTIFYICONDATAW& data, int driveIndex, BalloonKind kind,
 struct ShellTray {
     HWND window;
 
-    bool QueryDrive(const wchar_t* root, DriveSpace* space)
+    bool QuerySpace(const wchar_t* root, DriveSpace* space)
     {
-        if (GetDriveTypeW(root) != DRIVE_FIXED)
-            return false;
         ULARGE_INTEGER freeBytes = {};
         ULARGE_INTEGER totalBytes = {};
         if (!GetDiskFreeSpaceExW(root, &freeBytes, &totalBytes, nullptr))
@@ -89,6 +87,8 @@ struct ShellTray {
         space->totalBytes = totalBytes.QuadPart;
         return true;
     }
+
+    bool IsFixed(const wchar_t* root) { return GetDriveTypeW(root) == DRIVE_FIXED; }
 
     uint32_t Now() { return GetTickCount(); }
 
@@ -144,12 +144,9 @@ bool QueryFreeBytes(int driveIndex, uint64_t& freeBytes)
 
 void ScanDrives(HWND window)
 {
-    DriveRootList drives = ReadDriveRoots();
-    if (!drives.roots)
-        return;
     ShellTray tray = { window };
-    ScanDriveRoots(drives.roots.get(), drives.driveMask, DriveSettingsTable, TrayIconMask, BalloonMuteMask,
-                   DriveTrayStateTable, ReportedDriveLevels, tray);
+    ScanWatchedDrives(DriveSettingsTable, TrayIconMask, BalloonMuteMask, DriveTrayStateTable, ReportedDriveLevels,
+                      tray);
 }
 
 void RefreshTrayTip(HWND window, int driveIndex)

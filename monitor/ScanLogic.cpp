@@ -76,3 +76,13 @@ DriveEvent MuteDrive(int driveIndex, uint32_t& muteMask)
     muteMask |= DriveBit(driveIndex);
     return DRIVE_EVENT_MUTED;
 }
+
+uint32_t DrivesToScan(const DriveSettingsImage& settings, uint32_t iconMask, const DriveLevelArray& levels)
+{
+    uint32_t drives = iconMask;
+    for (int i = 0; i < DRIVE_COUNT; ++i) {
+        if (IsDriveEnabled(settings[i]) || levels[i] != DRIVE_LEVEL_NORMAL)
+            drives |= DriveBit(i);
+    }
+    return drives & ((1u << DRIVE_COUNT) - 1);
+}

@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "DriveRoots.h"
 #include "DriveSettingsRecord.h"
 
 // Back-off of one drive's repeat balloons; meaningful only while the drive
@@ -102,34 +101,45 @@ void RecordIconAdded(int driveIndex, uint32_t now, uint32_t& iconMask, uint32_t&
 // Bookkeeping after a successful repeat balloon.
 void RecordBalloonRepeated(DriveTrayState& state, uint32_t now);
 
-// One pass over the drive roots. `tray` supplies the facts and carries out
-// the calls:
-//   bool QueryDrive(const wchar_t* root, DriveSpace* space)  fixed and queried
+// The drives a pass looks at: the watched ones, and those that still carry
+// an icon or whose last reported level is not normal (so that a drive no
+// longer watched loses its icon and reports its recovery). No other drive
+// is asked anything.
+uint32_t DrivesToScan(const DriveSettingsImage& settings, uint32_t iconMask, const DriveLevelArray& levels);
+
+// One pass over the drives of DrivesToScan, in letter order, each by its
+// root ("C:\\" for index 2). `tray` supplies the facts and carries out the
+// calls:
+//   bool QuerySpace(const wchar_t* root, DriveSpace* space)  free space and total
+//   bool IsFixed(const wchar_t* root)                        a local fixed drive
 //   uint32_t Now()                                           tick count
 //   bool AddIcon(int index, const DriveSpace&, BalloonKind)  icon, tip and first balloon
 //   bool RepeatBalloon(int index, const DriveSpace&, BalloonKind)
 //   bool DeleteIcon(int index)
 //   void Beep()                                              a tray call failed
 //   void ReportEvent(int index, DriveEvent, const DriveSpace&, uint64_t threshold)
-// A drive that is not fixed, or whose query fails, keeps its icon and state.
-// The event log hears of a drive only when its level changes (`levels`),
-// whatever the tray calls do.
+// Only a local fixed drive whose free-space query succeeds takes part; any
+// other keeps its icon and state. The drive's type is asked only when the
+// pass has something to do for it: a drive that stays as it was needs one
+// free-space query and nothing else, whatever its type. The event log hears
+// of a drive only when its level changes (`levels`), whatever the tray
+// calls do.
 template <typename Tray>
-void ScanDriveRoots(const wchar_t* roots, uint32_t driveMask, const DriveSettingsImage& settings, uint32_t& iconMask,
-                    uint32_t& muteMask, DriveTrayStateArray& table, DriveLevelArray& levels, Tray& tray)
+void ScanWatchedDrives(const DriveSettingsImage& settings, uint32_t& iconMask, uint32_t& muteMask,
+                       DriveTrayStateArray& table, DriveLevelArray& levels, Tray& tray)
 {
-    WalkDriveRoots(roots, driveMask, [&](int index, const wchar_t* root) {
-        DriveSpace space = {};
-        if (!tray.QueryDrive(root, &space))
-            return;
+    const uint32_t candidates = DrivesToScan(settings, iconMask, levels);
+    for (int index = 0; index < DRIVE_COUNT; ++index) {
         const uint32_t bit = DriveBit(index);
+        if ((candidates & bit) == 0)
+            continue;
+        const wchar_t root[] = { static_cast<wchar_t>(L'A' + index), L':', L'\\', L'\0' };
+        DriveSpace space = {};
+        if (!tray.QuerySpace(root, &space))
+            continue;
         const bool low = IsDriveLow(space.freeBytes, settings[index]);
         const DriveLevel level = DriveLevelFor(low, space);
         const DriveEvent event = DriveEventFor(levels[index], level);
-        if (event != DRIVE_EVENT_NONE) {
-            tray.ReportEvent(index, event, space, ThresholdOf(settings[index]));
-            levels[index] = level;
-        }
         const bool hasIcon = (iconMask & bit) != 0;
         uint32_t now = 0;
         bool due = false;
@@ -137,7 +147,16 @@ void ScanDriveRoots(const wchar_t* roots, uint32_t driveMask, const DriveSetting
             now = tray.Now();
             due = hasIcon && IsBalloonDue(now, table[index].lastBalloonTick, table[index].balloonInterval);
         }
-        switch (DecideTrayAction(low, hasIcon, (muteMask & bit) != 0, due)) {
+        const TrayAction action = DecideTrayAction(low, hasIcon, (muteMask & bit) != 0, due);
+        if (event == DRIVE_EVENT_NONE && action == TRAY_ACTION_NONE)
+            continue;
+        if (!tray.IsFixed(root))
+            continue;
+        if (event != DRIVE_EVENT_NONE) {
+            tray.ReportEvent(index, event, space, ThresholdOf(settings[index]));
+            levels[index] = level;
+        }
+        switch (action) {
         case TRAY_ACTION_ADD:
             if (tray.AddIcon(index, space, BalloonKindFor(space.freeBytes, space.totalBytes)))
                 RecordIconAdded(index, now, iconMask, muteMask, table);
@@ -158,5 +177,5 @@ void ScanDriveRoots(const wchar_t* roots, uint32_t driveMask, const DriveSetting
             break;
         case TRAY_ACTION_NONE: break;
         }
-    });
+    }
 }

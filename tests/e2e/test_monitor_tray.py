@@ -115,6 +115,58 @@ class TrayTest(MonitorTestCase):
         self.assertEqual(sorted(self.icon_ids("delete", since)), [3, 4])
 
 
+class SettingsWatchTest(MonitorTestCase):
+    """The monitor follows the stored settings by itself: a value written
+    with no pulse at all, as a policy push writes it, is taken up at once,
+    not at the next regular tick."""
+
+    WITHOUT_A_TICK = 10  # seconds, well inside the 45-second tick
+
+    def write_and_wait(self, kind, mapping, what):
+        since = self.env.tray_mark()
+        self.env.set_drive_settings(mapping)
+        self.assertIsNotNone(self.env.wait_for_tray(kind, 3, timeout=self.WITHOUT_A_TICK, since=since),
+                             "%s: no %s of D:'s icon without a pulse" % (what, kind))
+
+    def test_a_key_made_later_a_changed_value_and_a_key_made_again_are_followed(self):
+        env = self.make_env(drives={"d": 16 * MiB})
+        env.fill_drive("d", 4 * MiB)
+        self.assertIsNone(env.reg_query(env.SETTINGS_KEY, "DriveSettings"))
+        self.start_monitor(self.install_monitor())
+        self.wait_monitor_window()
+        started = time.monotonic()
+        time.sleep(2)  # the worker thread has the registry watch the key's parent
+        self.write_and_wait("add", {"d": (1, 8 * MiB)}, "key made after the start")
+        self.write_and_wait("delete", {"d": (0, 8 * MiB)}, "value changed")
+        self.assertTrue(self.env.reg_delete_key(self.env.SETTINGS_KEY))
+        self.write_and_wait("add", {"d": (1, 8 * MiB)}, "key deleted and made again")
+        self.assertLess(time.monotonic() - started, 40, "every change should be taken up before the first tick")
+
+    def test_a_flood_of_writes_holds_off_no_scan_and_leaves_the_monitor_idle(self):
+        env = self.make_env(drives={"d": 16 * MiB})
+        env.set_drive_settings({"d": (1, 8 * MiB)})
+        monitor = self.start_monitor(self.install_monitor())
+        self.wait_monitor_window()
+        time.sleep(2)
+        # Twenty seconds of writes, as fast as the driver makes them, each a
+        # change (Wine reports no write of the value that is there); D:
+        # falls low three seconds in, and its icon comes while they last.
+        since = env.tray_mark()
+        end = time.monotonic() + 20
+        filled = writes = 0
+        while time.monotonic() < end:
+            env.set_drive_settings({"d": (1, (8 + writes % 2) * MiB)})
+            writes += 1
+            if not filled and time.monotonic() > end - 17:
+                filled = env.fill_drive("d", 4 * MiB)
+        self.assertGreater(writes, 200)
+        self.assertTrue(self.tray_has("add", 3, since), "D:'s icon should come while the writes last")
+        # Once they stop the monitor waits again, using next to no CPU.
+        before = self.cpu_seconds(monitor)
+        time.sleep(5)
+        self.assertLess(self.cpu_seconds(monitor) - before, 0.3)
+
+
 class LifecycleTest(MonitorTestCase):
 
     def test_resources_and_version_block(self):

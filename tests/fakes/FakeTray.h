@@ -1,15 +1,16 @@
-// The machine and notification area a scan pass (ScanDriveRoots) sees,
+// The machine and notification area a scan pass (ScanWatchedDrives) sees,
 // outside Windows: the native tests script it, the simulation runs it for
 // sixty days, the fuzz target draws it from its input.
 //
-// A root's facts come from `drives` (no entry: not a fixed drive, or its
-// query fails) unless `query` answers instead; the tick count is `now`
+// A root's free space comes from `drives` (no entry: the query fails)
+// unless `query` answers instead; a root in `notFixed` answers the query
+// but is not a local fixed drive. The tick count is `now`
 // unless `clock` gives it. The shell holds the icons added and not yet
 // deleted. A tray call succeeds when the shell is up, that kind of call is
 // let succeed, and, for a repeat or a delete, the shell has the icon.
 // Every call is recorded for the pass, and so is every call that breaks
-// the pass's rules (a call for a drive other than the one just measured, a
-// space other than the one measured, an add of an icon the shell has, the
+// the pass's rules (a call for a drive other than the one just measured or
+// whose type was not asked, a space other than the one measured, an add of an icon the shell has, the
 // same event twice in a row for a drive, a recovery never preceded by a
 // warning). The levels the event log was told of live here too: a pass is
 // run with `levels` as its DriveLevelArray.
@@ -18,15 +19,18 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "DriveRoots.h"
 #include "ScanLogic.h"
 
 struct FakeTray {
     // The machine.
     std::map<std::wstring, DriveSpace> drives;
     std::function<bool(const wchar_t* root, DriveSpace* space)> query;
+    std::set<std::wstring> notFixed;
     uint32_t now = 1000;
     std::function<uint32_t()> clock;
     // The drive index a root stands for: its own letter, unless set.
@@ -45,7 +49,9 @@ struct FakeTray {
     // What the pass since StartPass did. The counts are of calls made; a
     // balloon is shown only by a call that succeeded.
     struct Pass {
-        uint32_t measured = 0;  // drives whose query succeeded
+        uint32_t queried = 0;      // drives whose free space was asked
+        uint32_t typeChecked = 0;  // drives whose type was asked
+        uint32_t measured = 0;     // fixed drives whose query succeeded
         uint32_t shown = 0;     // drives whose balloon (with an add or a repeat) was shown
         int adds[DRIVE_COUNT] = {};
         int repeats[DRIVE_COUNT] = {};
@@ -72,9 +78,10 @@ struct FakeTray {
     bool Ballooned(int index) const { return (pass.shown & DriveBit(index)) != 0; }
 
     // The pass's side.
-    bool QueryDrive(const wchar_t* root, DriveSpace* space)
+    bool QuerySpace(const wchar_t* root, DriveSpace* space)
     {
         lastMeasured_ = -1;
+        lastTick_ = 0;
         bool ok;
         if (query) {
             ok = query(root, space);
@@ -84,14 +91,23 @@ struct FakeTray {
             if (ok)
                 *space = found->second;
         }
-        const int index = indexOf ? indexOf(root) : DriveIndexOfRoot(root);
-        if (ok && index >= 0 && index < DRIVE_COUNT) {
-            lastMeasured_ = index;
-            lastTick_ = 0;
-            pass.measured |= DriveBit(index);
-            pass.spaces[index] = *space;
+        const int index = IndexOf(root);
+        if (index >= 0 && index < DRIVE_COUNT) {
+            pass.queried |= DriveBit(index);
+            if (ok && notFixed.count(root) == 0) {
+                lastMeasured_ = index;
+                pass.measured |= DriveBit(index);
+                pass.spaces[index] = *space;
+            }
         }
         return ok;
+    }
+    bool IsFixed(const wchar_t* root)
+    {
+        const int index = IndexOf(root);
+        if (index >= 0 && index < DRIVE_COUNT)
+            pass.typeChecked |= DriveBit(index);
+        return notFixed.count(root) == 0;
     }
     uint32_t Now()
     {
@@ -160,6 +176,8 @@ private:
     uint32_t lastTick_ = 0;
     DriveEvent lastEvent_[DRIVE_COUNT] = {};
 
+    int IndexOf(const wchar_t* root) const { return indexOf ? indexOf(root) : DriveIndexOfRoot(root); }
+
     // False for an index outside the drives, which no call may carry.
     bool Check(int index, const DriveSpace* space, const char* what)
     {
@@ -167,6 +185,8 @@ private:
             faults.push_back(std::string(what) + " for drive " + std::to_string(index) + " not just measured");
             return index >= 0 && index < DRIVE_COUNT;
         }
+        if ((pass.typeChecked & DriveBit(index)) == 0)
+            faults.push_back(std::string(what) + " for drive " + std::to_string(index) + " not known to be fixed");
         if (space != nullptr &&
             (space->freeBytes != pass.spaces[index].freeBytes || space->totalBytes != pass.spaces[index].totalBytes))
             faults.push_back(std::string(what) + " for drive " + std::to_string(index) + " with another space");

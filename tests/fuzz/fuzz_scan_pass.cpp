@@ -1,6 +1,7 @@
-// One scan pass over whatever the system reports: a drive-root list and
-// drive mask of any shape, any stored settings image, any prior tray state,
-// and any mix of query results, sizes and tray call outcomes.
+// The walk over a drive-root list and drive mask of any shape, and one scan
+// pass over whatever the system reports: any set of fixed drives (the drive
+// mask), any stored settings image, any prior tray state, and any mix of
+// query results, sizes and tray call outcomes.
 //
 // Input: drive mask, icon mask, mute mask and tick count (4 bytes each),
 // the settings image (234 bytes), per drive the last balloon tick and
@@ -8,6 +9,7 @@
 // then, for each drive the pass asks about, an outcome byte and the free and
 // total byte counts.
 #include <cstring>
+#include <cwchar>
 #include <memory>
 
 #include "../fakes/FakeTray.h"
@@ -94,28 +96,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     FUZZ_CHECK(taken == visited.size());
 
-    // The pass, over the same list.
+    // The pass. The drive mask says which drives are fixed; each outcome is
+    // drawn when the pass asks a drive's free space, and the tray calls that
+    // follow are let succeed as it says.
     const uint32_t iconBefore = iconMask;
     const uint32_t muteBefore = muteMask;
     DriveTrayStateArray tableBefore;
     std::memcpy(tableBefore, table, sizeof table);
-    // The pass names a drive only by the order of the roots: each outcome is
-    // drawn when the pass queries and filed under the index the walk gave
-    // that root; the tray calls that follow are let succeed as it says.
     FakeTray tray;
     tray.now = now;
     tray.shellIcons = iconMask;
+    const uint32_t candidates = DrivesToScan(settings, iconMask, tray.levels);
+    for (int d = 0; d < DRIVE_COUNT; ++d) {
+        if ((driveMask & (1u << d)) == 0)
+            tray.notFixed.insert(std::wstring{ static_cast<wchar_t>(L'A' + d), L':', L'\\' });
+    }
     Outcome outcomes[DRIVE_COUNT];
-    size_t next = 0;
-    int current = -1;
-    const wchar_t* const begin = roots.get();
-    const wchar_t* const end = roots.get() + length;
     tray.query = [&](const wchar_t* root, DriveSpace* space) {
-        FUZZ_CHECK(root >= begin && root < end && *root != L'\0');
-        FUZZ_CHECK(next < visited.size());
-        current = visited[next++];
+        const int index = DriveIndexOfRoot(root);
+        FUZZ_CHECK(index >= 0 && index < DRIVE_COUNT && std::wcscmp(root + 2, L"\\") == 0);
+        FUZZ_CHECK((candidates & (1u << index)) != 0);
         const uint8_t flags = in.Byte();
-        Outcome& o = outcomes[current];
+        Outcome& o = outcomes[index];
+        FUZZ_CHECK(!o.queried);
         o.queried = true;
         o.queryOk = (flags & 1) != 0;
         o.addOk = (flags & 2) != 0;
@@ -130,10 +133,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             *space = o.space;
         return o.queryOk;
     };
-    tray.indexOf = [&](const wchar_t*) { return current; };
     tray.StartPass();
-    ScanDriveRoots(roots.get(), driveMask, settings, iconMask, muteMask, table, tray.levels, tray);
-    FUZZ_CHECK(next == visited.size());
+    ScanWatchedDrives(settings, iconMask, muteMask, table, tray.levels, tray);
+    // Every drive the pass looks at was asked once, and no other.
+    for (int d = 0; d < DRIVE_COUNT; ++d)
+        FUZZ_CHECK(outcomes[d].queried == ((candidates & (1u << d)) != 0));
     FUZZ_CHECK(tray.pass.beeps == tray.pass.failedCalls);
     FUZZ_CHECK(tray.faults.empty());
 
@@ -144,8 +148,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const bool hadIcon = (iconBefore & bit) != 0;
         const bool wasMuted = (muteBefore & bit) != 0;
         const bool sameState = std::memcmp(&table[d], &tableBefore[d], sizeof table[d]) == 0;
-        if (!o.queried || !o.queryOk) {
-            // Not measured this pass: icon, mute and back-off stay as they were.
+        if (!o.queried || !o.queryOk || (driveMask & bit) == 0) {
+            // Not measured this pass, or not fixed: icon, mute and back-off stay as they were.
             FUZZ_CHECK((iconMask & bit) == (iconBefore & bit) && (muteMask & bit) == (muteBefore & bit));
             FUZZ_CHECK(sameState && adds + repeats + deletes == 0);
             continue;

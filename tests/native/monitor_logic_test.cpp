@@ -101,4 +101,11 @@ TEST(MonitorScanTimer, AReloadNeverPushesBackATickDueWithinTheRescanDelay)
     EXPECT_TRUE(ReloadMovesScan(0xFFFFFF00u, 0xFFFFFF00u + SCAN_PERIOD));
     EXPECT_FALSE(ReloadMovesScan(0xFFFFFF00u, 0xFFFFFF00u + 500));
     EXPECT_FALSE(ReloadMovesScan(100, 0xFFFFFF00u));
+
+    // A tick that is due runs from the reload itself, across the wrap too.
+    EXPECT_TRUE(IsScanDue(1000, 1000));
+    EXPECT_TRUE(IsScanDue(1000, 900));
+    EXPECT_FALSE(IsScanDue(1000, 1001));
+    EXPECT_TRUE(IsScanDue(100, 0xFFFFFF00u));
+    EXPECT_FALSE(IsScanDue(0xFFFFFF00u, 100));
 }

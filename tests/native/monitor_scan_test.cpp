@@ -28,14 +28,13 @@ struct ScanFixture : ::testing::Test {
     DriveTrayStateArray table = {};
     FakeTray tray;
 
-    std::vector<std::string> Pass(const wchar_t* roots, uint32_t driveMask)
+    std::vector<std::string> Pass()
     {
         tray.StartPass();
-        ScanDriveRoots(roots, driveMask, settings, iconMask, muteMask, table, tray.levels, tray);
+        ScanWatchedDrives(settings, iconMask, muteMask, table, tray.levels, tray);
         return tray.calls;
     }
-    // C: (index 2) only.
-    std::vector<std::string> PassC() { return Pass(L"C:\\\0", 1u << 2); }
+    std::vector<std::string> PassC() { return Pass(); }
 
     void LowC(uint64_t freeBytes = 100 * MB)
     {
@@ -102,22 +101,34 @@ TEST(ScanLogic, BalloonDueAcrossTheTickWrap)
     EXPECT_FALSE(IsBalloonDue(1299999, 1000000, 300000));
 }
 
-TEST_F(ScanFixture, EachRootGetsTheIconOfItsOwnLetter)
+TEST_F(ScanFixture, OnlyWatchedDrivesAndIconsAreAskedAndTheTypeOnlyWhenNeeded)
 {
-    // A: is in the mask but not fixed, B: is absent; the second root is C:.
+    // A: is watched and low but not fixed, C: is low, D: is present but not
+    // watched, E: is watched and not low, F: is watched and gone.
     settings[0] = Watched(100 * GB);
+    tray.drives[L"A:\\"] = DriveSpace{ 1 * MB, 2 * MB };
+    tray.notFixed.insert(L"A:\\");
     LowC(500 * 1024);
-    EXPECT_EQ(Pass(L"A:\\\0C:\\\0", (1u << 0) | (1u << 2)), (Calls{ "add 2 kind 3" }));
+    tray.drives[L"D:\\"] = DriveSpace{ 1, 100 * GB };
+    settings[4] = Watched(100 * MB);
+    tray.drives[L"E:\\"] = DriveSpace{ 200 * MB, 100 * GB };
+    settings[5] = Watched(100 * MB);
+    EXPECT_EQ(Pass(), (Calls{ "add 2 kind 3" }));
+    EXPECT_EQ(tray.pass.queried, 0b110101u);
+    // The type is asked only of drives the pass would act on.
+    EXPECT_EQ(tray.pass.typeChecked, 0b101u);
     EXPECT_EQ(iconMask, 1u << 2);
     EXPECT_EQ(table[2].lastBalloonTick, 1000u);
     EXPECT_EQ(table[2].balloonInterval, FIRST_BALLOON_INTERVAL);
 
-    // A root's icon is its own letter's: a drive in the mask but missing
-    // from the list (it came between the two queries) takes nobody's place.
-    settings[3] = Watched(200 * MB);
-    settings[4] = Watched(200 * MB);
-    tray.drives[L"E:\\"] = DriveSpace{ 100 * MB, 100 * GB };
-    EXPECT_EQ(Pass(L"C:\\\0E:\\\0", (1u << 2) | (1u << 3) | (1u << 4)), (Calls{ "add 4 kind 2" }));
+    // A drive no longer watched is still asked while it has its icon, and
+    // after that costs nothing.
+    settings[2].Enabled = 0;
+    EXPECT_EQ(Pass(), (Calls{ "delete 2" }));
+    EXPECT_EQ(tray.events, std::vector<std::string>{ "1003 drive 2 free 512000 threshold 209715200" });
+    EXPECT_EQ(Pass(), Calls{});
+    EXPECT_EQ(tray.pass.queried & (1u << 2), 0u);
+    EXPECT_TRUE(tray.faults.empty()) << tray.faults.front();
 }
 
 TEST_F(ScanFixture, NotLowNotWatchedOrNotFixedGetsNoIcon)
@@ -127,9 +138,12 @@ TEST_F(ScanFixture, NotLowNotWatchedOrNotFixedGetsNoIcon)
     settings[3] = Watched(200 * MB);
     settings[3].Enabled = 0;
     tray.drives[L"D:\\"] = DriveSpace{ 1, 100 * GB };
-    settings[4] = Watched(200 * MB);  // E: is not fixed: no entry
-    EXPECT_EQ(Pass(L"C:\\\0D:\\\0E:\\\0", 0x1Cu), Calls{});
+    settings[4] = Watched(200 * MB);  // E: answers, but is not fixed
+    tray.drives[L"E:\\"] = DriveSpace{ 1, 100 * GB };
+    tray.notFixed.insert(L"E:\\");
+    EXPECT_EQ(Pass(), Calls{});
     EXPECT_EQ(iconMask, 0u);
+    EXPECT_EQ(tray.events, std::vector<std::string>{});
 }
 
 TEST_F(ScanFixture, BalloonsRepeatWithBackOffUntilRecovery)
@@ -213,10 +227,11 @@ TEST_F(ScanFixture, UnqueryableDriveKeepsItsIconAndState)
     LowC();
     PassC();
     const DriveTrayState before = table[2];
-    tray.drives.erase(L"C:\\");  // now reported as not fixed, or the query fails
     tray.now += 8 * 3600 * 1000;
+    tray.notFixed.insert(L"C:\\");  // the letter now names a removable drive
     EXPECT_EQ(PassC(), Calls{});
-    EXPECT_EQ(Pass(L"\0", 0), Calls{});  // or gone from the mask altogether
+    tray.drives.erase(L"C:\\");  // or the query fails, or the drive is gone
+    EXPECT_EQ(PassC(), Calls{});
     EXPECT_EQ(iconMask, 1u << 2);
     EXPECT_EQ(table[2].lastBalloonTick, before.lastBalloonTick);
 }

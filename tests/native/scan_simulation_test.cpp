@@ -1,5 +1,5 @@
 // Sixty days of the monitor's scan, tick by tick, through the same pass the
-// window's timer runs (ScanDriveRoots) against a simulated machine and
+// window's timer runs (ScanWatchedDrives) against a simulated machine and
 // notification area. The tick count starts ten minutes before it wraps, so
 // the run crosses the wrap twice. Free space wanders above and below the
 // thresholds, settings change, drives vanish and come back or cannot be
@@ -119,16 +119,16 @@ public:
             d.lowRegime = random_.OneIn(2);
             Wander(d);
         }
-        // The pass asks the simulated machine: each root by its letter, a
-        // drive that is not fixed or whose query fails gives no facts, and
-        // the pass itself takes a moment now and then.
+        // The pass asks the simulated machine: each root by its letter; a
+        // drive that is absent, not fixed or whose query fails gives no
+        // facts, and the pass itself takes a moment now and then.
         tray_.query = [this](const wchar_t* root, DriveSpace* space) {
-            SimDrive* d = DriveByLetter(root[0]);
-            if (d == nullptr || std::wcscmp(root + 1, L":\\") != 0) {
-                ADD_FAILURE() << "query of an unknown root at " << clock_ << " ms";
+            if (std::wcscmp(root + 1, L":\\") != 0) {
+                ADD_FAILURE() << "query of a malformed root at " << clock_ << " ms";
                 return false;
             }
-            if (d->kind != DriveKind::FIXED || d->queryFails)
+            SimDrive* d = DriveByLetter(root[0]);
+            if (d == nullptr || !d->present || d->kind != DriveKind::FIXED || d->queryFails)
                 return false;
             space->freeBytes = d->free;
             space->totalBytes = d->total;
@@ -233,22 +233,6 @@ private:
         nextDelay_ = RESCAN_DELAY;
     }
 
-    // The drive-root list and mask the system reports this tick.
-    void DriveList(std::wstring& roots, uint32_t& mask) const
-    {
-        roots.clear();
-        mask = 0;
-        for (const SimDrive& d : drives_) {  // in index order
-            if (!d.present)
-                continue;
-            mask |= DriveBit(d.index);
-            roots += static_cast<wchar_t>(L'A' + d.index);
-            roots += L":\\";
-            roots += L'\0';
-        }
-        roots += L'\0';
-    }
-
     void Step()
     {
         // The timer fires. Now and then (a rescan after a reload can come at
@@ -282,17 +266,13 @@ private:
             Wander(d);
         MaybeChangeSettings();
 
-        std::wstring roots;
-        uint32_t mask = 0;
-        DriveList(roots, mask);
-
         const uint32_t iconBefore = iconMask_;
         const uint32_t muteBefore = muteMask_;
         DriveTrayStateArray stateBefore;
         std::memcpy(stateBefore, trayState_, sizeof stateBefore);
         tray_.StartPass();
         const uint64_t passStart = clock_;
-        ScanDriveRoots(roots.c_str(), mask, settings_, iconMask_, muteMask_, trayState_, tray_.levels, tray_);
+        ScanWatchedDrives(settings_, iconMask_, muteMask_, trayState_, tray_.levels, tray_);
 
         for (const std::string& fault : tray_.faults)
             ADD_FAILURE() << fault << " at " << clock_ << " ms";
