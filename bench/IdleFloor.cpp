@@ -3,10 +3,9 @@
 // loop that wakes for the same 45-second timer, re-armed at every tick as
 // the monitor re-arms its own. It ends when its window is closed.
 //
-// Started with /queries it also makes, at every tick, the drive queries a
-// scan cannot do without (the root list, the drive mask, each root's type
-// and a fixed drive's free space): the floor of an idle monitor that does
-// its scan's work and nothing else.
+// Started with "/queries <letters>" it also asks, at every tick, the free
+// space of each drive named (the monitor's watched drives): the floor of an
+// idle monitor that does its scan's work and nothing else.
 #include <windows.h>
 
 #include "BareQueries.h"
@@ -18,15 +17,15 @@ constexpr UINT TICK_PERIOD = 45000;  // ms, the monitor's scan period
 
 const wchar_t FLOOR_CLASS_NAME[] = L"Brimline_IdleFloor_wndClass";
 
-bool QueryDrivesAtTick = false;
+DWORD DrivesToQuery = 0;
 
 LRESULT OnTimer(HWND window, WPARAM timerId)
 {
     if (timerId != IDT_TICK)
         return 0;
     KillTimer(window, IDT_TICK);
-    if (QueryDrivesAtTick)
-        BareQueries();
+    if (DrivesToQuery != 0)
+        BareQueries(DrivesToQuery);
     SetTimer(window, IDT_TICK, TICK_PERIOD, nullptr);
     return 0;
 }
@@ -44,7 +43,11 @@ LRESULT CALLBACK FloorWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int)
 {
-    QueryDrivesAtTick = commandLine != nullptr && lstrcmpiW(commandLine, L"/queries") == 0;
+    const wchar_t QUERIES_SWITCH[] = L"/queries ";
+    const int switchLength = lstrlenW(QUERIES_SWITCH);
+    if (commandLine != nullptr && lstrlenW(commandLine) >= switchLength &&
+        CompareStringOrdinal(commandLine, switchLength, QUERIES_SWITCH, switchLength, TRUE) == CSTR_EQUAL)
+        DrivesToQuery = DrivesOfLetters(commandLine + switchLength);
     WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof(windowClass);
     windowClass.lpfnWndProc = FloorWndProc;
