@@ -55,12 +55,6 @@ const VersionFunctions* VersionLibrary()
     return complete ? &Version : nullptr;
 }
 
-// The user's last update check as CheckForUpdatesIfDue last read or wrote
-// it; not known before the first call.
-bool LastUpdateCheckKnown = false;
-bool LastUpdateCheckPresent = false;
-int64_t LastUpdateCheckTime = 0;
-
 // The module's whole version block, or an empty buffer.
 std::vector<BYTE> ReadVersionBlock(HMODULE module)
 {
@@ -183,16 +177,13 @@ void LaunchUpdater(HWND owner, HMODULE module, int origin)
     ShellExecuteExW(&info);
 }
 
-void CheckForUpdatesIfDue(HWND window, HMODULE module, int64_t interval)
+void CheckForUpdatesIfDue(HWND window, HMODULE module, int64_t interval, UpdateSchedule& schedule)
 {
     FILETIME now = {};
     GetSystemTimeAsFileTime(&now);
     int64_t nowTime = UpdateTimeFromFileTime((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
 
-    // The stored time is read once and then kept: until it says a check is
-    // due, a tick asks the registry nothing. When it does, the store is
-    // read again, since another copy of the monitor may have checked.
-    if (LastUpdateCheckKnown && !IsUpdateDue(LastUpdateCheckPresent, LastUpdateCheckTime, nowTime, interval))
+    if (!ScheduleNeedsRead(schedule, nowTime, interval))
         return;
 
     UniqueRegKey key;
@@ -205,11 +196,10 @@ void CheckForUpdatesIfDue(HWND window, HMODULE module, int64_t interval)
     DWORD size = sizeof(data);
     DWORD type = REG_NONE;
     LSTATUS status = RegQueryValueExW(key.Get(), LAST_UPDATE_CHECK_VALUE, nullptr, &type, data, &size);
-    LastUpdateCheckPresent =
-        DecodeLastUpdateCheck(status == ERROR_SUCCESS, type, data, size, &LastUpdateCheckTime);
-    LastUpdateCheckKnown = true;
+    schedule.present = DecodeLastUpdateCheck(status == ERROR_SUCCESS, type, data, size, &schedule.lastCheck);
+    schedule.known = true;
 
-    if (!IsUpdateDue(LastUpdateCheckPresent, LastUpdateCheckTime, nowTime, interval))
+    if (!IsUpdateDue(schedule.present, schedule.lastCheck, nowTime, interval))
         return;
 
     // The time goes first: should the launch take long and the window's
@@ -217,8 +207,10 @@ void CheckForUpdatesIfDue(HWND window, HMODULE module, int64_t interval)
     uint8_t bytes[LAST_UPDATE_CHECK_SIZE];
     EncodeLastUpdateCheck(nowTime, bytes);
     RegSetValueExW(key.Get(), LAST_UPDATE_CHECK_VALUE, 0, REG_BINARY, bytes, sizeof(bytes));
-    LastUpdateCheckPresent = true;
-    LastUpdateCheckTime = nowTime;
+    // Kept as written even if the write failed: the updater is not started
+    // again at every tick.
+    schedule.present = true;
+    schedule.lastCheck = nowTime;
 
     LaunchUpdater(window, module, UPDATE_ORIGIN_SCHEDULE);
 }

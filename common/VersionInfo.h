@@ -40,8 +40,9 @@ std::wstring FormatFileVersion(const VS_FIXEDFILEINFO& info);
 void LaunchUpdater(HWND owner, HMODULE module, int origin);
 
 // The monitor's once-per-interval update check, kept in the user's
-// "LastUpdateCheck": read at the first call, then kept in memory and read
-// again only once it says a check is due.
-void CheckForUpdatesIfDue(HWND window, HMODULE module, int64_t interval);
+// "LastUpdateCheck" and, between reads, in the caller's `schedule`
+// (VersionLogic.h): the store is read only while the schedule is unknown
+// or says a check is due.
+void CheckForUpdatesIfDue(HWND window, HMODULE module, int64_t interval, UpdateSchedule& schedule);
 
 extern const wchar_t LAST_UPDATE_CHECK_VALUE[];

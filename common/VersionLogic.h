@@ -51,5 +51,19 @@ bool DecodeLastUpdateCheck(bool readOk, uint32_t type, const uint8_t* data, size
 // greater than the interval. A stored time in the future is not due.
 bool IsUpdateDue(bool storedPresent, int64_t stored, int64_t now, int64_t interval);
 
+// The last update check as the monitor last read or wrote it. Until it is
+// known, or once it says a check is due, the store is read (another copy of
+// the monitor may have checked meanwhile); in between, nothing is read.
+struct UpdateSchedule {
+    bool known = false;
+    bool present = false;  // a valid time was stored
+    int64_t lastCheck = 0;
+};
+
+inline bool ScheduleNeedsRead(const UpdateSchedule& schedule, int64_t now, int64_t interval)
+{
+    return !schedule.known || IsUpdateDue(schedule.present, schedule.lastCheck, now, interval);
+}
+
 // The 8 little-endian bytes written back as "LastUpdateCheck".
 void EncodeLastUpdateCheck(int64_t time, uint8_t (&bytes)[LAST_UPDATE_CHECK_SIZE]);

@@ -40,6 +40,8 @@ bool CleanupToolFound = false;
 HANDLE EventThread = nullptr;
 // Tick count at which IDT_SCAN is next due.
 DWORD ScanDueTick = 0;
+// The user's last update check, read at the first tick.
+UpdateSchedule UpdateCheckSchedule;
 
 // Program starts are fire and forget: the result is not looked at.
 void StartProgram(HWND owner, const wchar_t* file, const wchar_t* parameters)
@@ -137,7 +139,7 @@ void RunScanTick(HWND window)
         RetrySettingsWatch();
     }
     ScanDrives(window);
-    CheckForUpdatesIfDue(window, ModuleInstance, UpdateCheckInterval);
+    CheckForUpdatesIfDue(window, ModuleInstance, UpdateCheckInterval, UpdateCheckSchedule);
 }
 
 LRESULT OnTimer(HWND window, WPARAM timerId)

@@ -54,7 +54,7 @@ int64_t Now()
     return UpdateTimeFromFileTime((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
 }
 
-class UpdateSchedule : public testing::Test {
+class ScheduledUpdateCheck : public testing::Test {
 protected:
     void SetUp() override { RemoveUserKeys(); }
     void TearDown() override { RemoveUserKeys(); }
@@ -67,6 +67,14 @@ protected:
         RegDeleteKeyExW(HKEY_CURRENT_USER, L"Software\\Velloran", KEY_WOW64_32KEY, 0);
         DeleteFileW(UpdaterLogPath().c_str());
     }
+
+    // The schedule of a monitor at its first tick: nothing known yet.
+    UpdateSchedule& Fresh()
+    {
+        fresh_ = UpdateSchedule();
+        return fresh_;
+    }
+    UpdateSchedule fresh_;
 
     void StoreRaw(DWORD type, const void* data, DWORD size)
     {
@@ -138,10 +146,11 @@ TEST(VersionBlock, AModuleWithoutVersionBlockGivesNothing)
     FreeLibrary(plain);
 }
 
-TEST_F(UpdateSchedule, FirstCheckLaunchesTheUpdaterAndStoresTheTime)
+TEST_F(ScheduledUpdateCheck, FirstCheckLaunchesTheUpdaterAndStoresTheTime)
 {
     int64_t before = Now();
-    CheckForUpdatesIfDue(nullptr, nullptr, UpdateCheckInterval);
+    UpdateSchedule schedule;
+    CheckForUpdatesIfDue(nullptr, nullptr, UpdateCheckInterval, schedule);
     ExpectLaunchedOnce();
     ExpectStoredTimeNear(before);
 
@@ -151,34 +160,39 @@ TEST_F(UpdateSchedule, FirstCheckLaunchesTheUpdaterAndStoresTheTime)
               RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Velloran\\BrimSet\\Lasting", 0, nullptr,
                               REG_OPTION_NON_VOLATILE, KEY_WRITE | KEY_WOW64_32KEY, nullptr, child.Put(), nullptr));
 
-    // The next check within the day does nothing.
+    // The next check within the day does nothing, and reads nothing: a
+    // time made due behind its back waits until the kept one is due.
     DeleteFileW(UpdaterLogPath().c_str());
-    CheckForUpdatesIfDue(nullptr, nullptr, UpdateCheckInterval);
+    StoreTime(Now() - 2 * UpdateCheckInterval);
+    CheckForUpdatesIfDue(nullptr, nullptr, UpdateCheckInterval, schedule);
     ExpectNotLaunched();
+    // A monitor started now reads it.
+    CheckForUpdatesIfDue(nullptr, nullptr, UpdateCheckInterval, Fresh());
+    ExpectLaunchedOnce();
 }
 
-TEST_F(UpdateSchedule, DueOnlyAfterMoreThanOneInterval)
+TEST_F(ScheduledUpdateCheck, DueOnlyAfterMoreThanOneInterval)
 {
     StoreTime(Now() - UpdateCheckInterval + 600000000LL);  // a minute short of a day
-    CheckForUpdatesIfDue(nullptr, nullptr, UpdateCheckInterval);
+    CheckForUpdatesIfDue(nullptr, nullptr, UpdateCheckInterval, Fresh());
     ExpectNotLaunched();
 
     StoreTime(Now() - UpdateCheckInterval - 600000000LL);  // a minute past a day
-    CheckForUpdatesIfDue(nullptr, nullptr, UpdateCheckInterval);
+    CheckForUpdatesIfDue(nullptr, nullptr, UpdateCheckInterval, Fresh());
     ExpectLaunchedOnce();
     ExpectStoredTimeNear(Now());
 }
 
-TEST_F(UpdateSchedule, AFutureTimeIsNotDue)
+TEST_F(ScheduledUpdateCheck, AFutureTimeIsNotDue)
 {
     int64_t future = Now() + 10 * UpdateCheckInterval;
     StoreTime(future);
-    CheckForUpdatesIfDue(nullptr, nullptr, UpdateCheckInterval);
+    CheckForUpdatesIfDue(nullptr, nullptr, UpdateCheckInterval, Fresh());
     ExpectNotLaunched();
     ExpectStoredTimeNear(future);
 }
 
-TEST_F(UpdateSchedule, ValuesOfTheWrongShapeCountAsAbsentAndAreRewritten)
+TEST_F(ScheduledUpdateCheck, ValuesOfTheWrongShapeCountAsAbsentAndAreRewritten)
 {
     const DWORD dword = 5;
     const uint64_t qword = static_cast<uint64_t>(Now());
@@ -199,13 +213,13 @@ TEST_F(UpdateSchedule, ValuesOfTheWrongShapeCountAsAbsentAndAreRewritten)
         SCOPED_TRACE(testing::Message() << "type " << shape.type << " size " << shape.size);
         DeleteFileW(UpdaterLogPath().c_str());
         StoreRaw(shape.type, shape.data, shape.size);
-        CheckForUpdatesIfDue(nullptr, nullptr, UpdateCheckInterval);
+        CheckForUpdatesIfDue(nullptr, nullptr, UpdateCheckInterval, Fresh());
         ExpectLaunchedOnce();
         ExpectStoredTimeNear(Now());
     }
 }
 
-TEST_F(UpdateSchedule, AnExplicitLaunchPassesTheOriginAndLeavesTheScheduleAlone)
+TEST_F(ScheduledUpdateCheck, AnExplicitLaunchPassesTheOriginAndLeavesTheScheduleAlone)
 {
     LaunchUpdater(nullptr, nullptr, UPDATE_ORIGIN_USER);
     EXPECT_EQ(WaitForUpdaterLog(15000), ExpectedRecord(UPDATE_ORIGIN_USER));
