@@ -32,8 +32,8 @@ INT_PTR RunDriveListDialog(HWND owner);
 // Returns IDOK or IDCANCEL.
 INT_PTR RunThresholdDialog(HWND owner, DriveListEntry* entry);
 
-// OsLowSpaceSwitch.cpp: the shell's own low-disk-space warning policy.
-bool IsOsLowSpaceSwitchAvailable();
+// OsLowSpaceSwitch.cpp: the shell's own low-disk-space warning policy
+// (whether the system has it: VerbChecks.h).
 void ReadOsLowSpaceSwitch(HWND dialog, int checkBoxId);
 // Returns the Windows status of the write (0 when written, or when the
 // switch is not available).
@@ -42,9 +42,9 @@ DWORD WriteOsLowSpaceSwitch(HWND dialog, int checkBoxId, bool driveSettingsFaile
 // status; `keyFailed` says whether opening or creating the key failed.
 DWORD StoreOsLowSpaceSwitch(bool checksOff, bool& keyFailed);
 
-// Verbs.cpp: /set, /oswarning and /list, run without a window. False when
-// the command line has no verb (or has the close switch, which wins);
-// otherwise `exitCode` is the process's exit code.
+// Verbs.cpp: the command-line verbs (VerbLogic.h), run without a window.
+// False when the command line has no verb (or has the close switch, which
+// wins); otherwise `exitCode` is the process's exit code.
 bool RunCommandLineVerbs(int& exitCode);
 
 // AboutBox.cpp: the About box (template 1), modal.

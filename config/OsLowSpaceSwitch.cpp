@@ -9,6 +9,7 @@
 #include "BrimSet.h"
 #include "DriveSettings.h"
 #include "Handles.h"
+#include "VerbChecks.h"
 #include "resource.h"
 
 namespace {
@@ -33,22 +34,6 @@ DWORD ReadPolicyValue()
 }
 
 }  // namespace
-
-bool IsOsLowSpaceSwitchAvailable()
-{
-    // Windows XP Service Pack 3 or later.
-    OSVERSIONINFOEXW version = {};
-    version.dwOSVersionInfoSize = sizeof(version);
-    version.dwMajorVersion = 5;
-    version.dwMinorVersion = 1;
-    version.wServicePackMajor = 3;
-    DWORDLONG conditions = 0;
-    conditions = VerSetConditionMask(conditions, VER_MAJORVERSION, VER_GREATER_EQUAL);
-    conditions = VerSetConditionMask(conditions, VER_MINORVERSION, VER_GREATER_EQUAL);
-    conditions = VerSetConditionMask(conditions, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
-    return VerifyVersionInfoW(&version, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, conditions) !=
-           FALSE;
-}
 
 void ReadOsLowSpaceSwitch(HWND dialog, int checkBoxId)
 {

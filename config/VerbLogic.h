@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "DriveSettingsRecord.h"
+#include "TextFormat.h"
 #include "resource.h"  // the verbs' string ids
 
 // What one assignment does to its drive.
@@ -79,5 +80,22 @@ size_t FormatListLine(wchar_t* out, size_t capacity, int driveIndex, const Drive
 
 // The exit codes of the verbs besides the Windows error of a failed write.
 constexpr int VERB_DONE = 0;
-constexpr int VERB_MALFORMED = 87;  // ERROR_INVALID_PARAMETER
-constexpr int VERB_NOT_FIXED = 15;  // ERROR_INVALID_DRIVE
+constexpr int VERB_MALFORMED = 87;    // ERROR_INVALID_PARAMETER
+constexpr int VERB_NOT_FIXED = 15;    // ERROR_INVALID_DRIVE
+constexpr int VERB_UNSUPPORTED = 50;  // ERROR_NOT_SUPPORTED
+
+// What stops a request before anything is written: its exit code, and the
+// error line's string id with the one argument it names. ExitCode is
+// VERB_DONE when nothing does.
+struct VerbProblem {
+    int ExitCode = VERB_DONE;
+    int StringId = 0;
+    FormatArg Argument = FormatArg(L"");
+};
+
+// Checks a request against the machine's facts, in this order: a malformed
+// verb, a percentage or "on" for a drive that is not fixed now, and
+// /oswarning where the system has no such warning (`osWarningAvailable`
+// false). BrimSet runs the same check before it writes, and the installer
+// before it changes anything.
+VerbProblem CheckVerbRequest(const VerbRequest& request, const FixedDrives& fixed, bool osWarningAvailable);

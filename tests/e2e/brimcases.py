@@ -43,7 +43,8 @@ def _rc_text(literal):
 
 class ProgramResources:
     """The numeric ids (every #define of the script and of the project's
-    headers it includes), the string table and the dialog captions of one
+    headers it includes), the string table (the script's and that of the
+    scripts it includes from its folder) and the dialog captions of one
     program's resource script."""
 
     def __init__(self, script):
@@ -51,6 +52,9 @@ class ProgramResources:
         self.ids = {}
         self._read_defines(self.script, set())
         text = self.script.read_text(encoding="utf-8")
+        text += "".join((self.script.parent / name).read_text(encoding="utf-8")
+                        for name in _INCLUDE.findall(text)
+                        if name.endswith(".rc") and (self.script.parent / name).is_file())
         self.strings = {}
         for table in re.findall(r"^STRINGTABLE\b.*?^BEGIN\s*$(.*?)^END\s*$", text, re.M | re.S):
             for line in table.splitlines():
@@ -96,9 +100,9 @@ def _class_name(source, constant):
 
 
 def _format(template, *values):
-    """Fills a string-table text's %c / %s / %u / %d in order."""
+    """Fills a string-table text's %c / %s / %u / %d in order; %% is %."""
     parts = iter(values)
-    return re.sub(r"%(?:I64)?[csud]", lambda m: str(next(parts)), template)
+    return re.sub(r"%%|%(?:I64)?[csud]", lambda m: "%" if m.group() == "%%" else str(next(parts)), template)
 
 
 BRIMWATCH = ProgramResources("monitor/BrimWatch.rc")
@@ -172,6 +176,11 @@ POLICY_DENIED = BRIMSET.string("IDS_POLICY_ACCESS_DENIED")
 UPDATE_POLICY_KEY = r"HKLM\Software\Policies\Velloran\Brimline"
 UPDATE_TITLE = UPDATER.caption("IDD_UPDATE")
 IDC_MESSAGE = UPDATER.id("IDC_MESSAGE")
+
+
+def brimset_text(name, *values):
+    """One of BrimSet's string-table texts, filled with the values."""
+    return _format(BRIMSET.string(name), *values)
 
 
 def updater_text(name, *values):

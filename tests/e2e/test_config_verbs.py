@@ -2,17 +2,10 @@
 write and print without a window, check every assignment before writing,
 and say what went wrong in a line and an exit code."""
 
-import re
 import unittest
 
 from brimharness import MiB, parse_drive_settings
-from brimcases import BRIMSET, BRIMSET_EXE, ConfigTestCase, fifteen_percent
-
-
-def text(name, *values):
-    """A verb's text from the string table, its %c / %s / %u filled in order."""
-    parts = iter(values)
-    return re.sub(r"%%|%[csu]", lambda m: "%" if m.group() == "%%" else str(next(parts)), BRIMSET.string(name))
+from brimcases import BRIMSET, BRIMSET_EXE, ConfigTestCase, brimset_text as text, fifteen_percent
 
 
 class VerbsTest(ConfigTestCase):
