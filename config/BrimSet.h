@@ -40,7 +40,16 @@ void ReadOsLowSpaceSwitch(HWND dialog, int checkBoxId);
 DWORD WriteOsLowSpaceSwitch(HWND dialog, int checkBoxId, bool driveSettingsFailed);
 // Writes the value (1 when `checksOff`) and tells no one: the Windows
 // status; `keyFailed` says whether opening or creating the key failed.
+// BrimSet keeps a record beside the drive settings when it switches the
+// warning off (the value was not 1), and drops it when it switches the
+// warning on; the record is written first, and the warning is not switched
+// off when it cannot be.
 DWORD StoreOsLowSpaceSwitch(bool checksOff, bool& keyFailed);
+// Undoes BrimSet's switching the warning off, at the product's removal:
+// when the record is there and the value is still 1, the value gets back
+// what it held before (or goes, when there was none); the record goes in
+// any case. The Windows status; 0 when there was nothing to do.
+DWORD RestoreOsLowSpaceSwitch();
 
 // Verbs.cpp: the command-line verbs (VerbLogic.h), run without a window.
 // False when the command line has no verb (or has the close switch, which

@@ -113,6 +113,8 @@ VerbRequest ParseVerbs(int argc, const wchar_t* const* argv)
                 fail(IDS_VERB_BAD_OSWARNING, value);
             else
                 ++i;
+        } else if (IsVerb(argument, L"restoreoswarning")) {
+            request.RestoreOsWarning = true;
         } else if (IsVerb(argument, L"list")) {
             request.List = true;
         } else if (IsVerb(argument, L"check")) {

@@ -1,6 +1,7 @@
 // BrimSet's command-line verbs, read and decided without Windows headers:
 //   /set D:=8192 C:=10% E:=off F:=on   thresholds and watching, per drive
 //   /oswarning on|off                  the operating system's own warning
+//   /restoreoswarning                  undo BrimSet's switching it off (at removal)
 //   /list                              the local fixed drives, tab-separated
 //   /check                             check the others, and write nothing
 // The Win32 side (Verbs.cpp) gathers the drives' facts, asks these
@@ -43,14 +44,15 @@ struct VerbRequest {
     DriveAssignment Drives[DRIVE_COUNT];
     bool OsWarning = false;
     bool OsWarningOn = false;
+    bool RestoreOsWarning = false;
     bool List = false;
-    bool Check = false;  // only check: what the installer runs before it changes anything
+    bool Check = false;  // only check, as the installer does before it changes anything
     // Malformed: a string id of the error line (0 when well formed) and the
     // argument it names.
     int ErrorStringId = 0;
     const wchar_t* ErrorArgument = L"";
 
-    bool Any() const { return Set || OsWarning || List || Check || ErrorStringId != 0; }
+    bool Any() const { return Set || OsWarning || RestoreOsWarning || List || Check || ErrorStringId != 0; }
 };
 
 VerbRequest ParseVerbs(int argc, const wchar_t* const* argv);

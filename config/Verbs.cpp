@@ -1,8 +1,8 @@
 // BrimSet's command-line verbs, for administrators' scripts and the
-// installer: /set, /oswarning, /list and /check. No window opens. Lines go
-// to the standard handles the caller gave (a redirect or a pipe gets
-// UTF-8), else to the caller's console; the exit code says how it went
-// (VerbLogic.h).
+// installer: /set, /oswarning, /restoreoswarning, /list and /check. No
+// window opens. Lines go to the standard handles the caller gave (a
+// redirect or a pipe gets UTF-8), else to the caller's console; the exit
+// code says how it went (VerbLogic.h).
 #include <windows.h>
 #include <shellapi.h>
 
@@ -112,6 +112,8 @@ int RunVerbs(const VerbRequest& request)
         status = WriteDriveSettings(keyFailed);
     if (status == ERROR_SUCCESS && request.OsWarning)
         status = StoreOsLowSpaceSwitch(!request.OsWarningOn, keyFailed);
+    if (status == ERROR_SUCCESS && request.RestoreOsWarning)
+        status = RestoreOsLowSpaceSwitch();
     if (request.Set || request.OsWarning) {
         CreateSignalEvents();
         NotifySettingsChanged();

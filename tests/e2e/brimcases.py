@@ -90,8 +90,9 @@ class ProgramResources:
         return self.captions[self.number(name)]
 
 
-def _class_name(source, constant):
-    """A window class name as a program's source defines it."""
+def _source_string(source, constant):
+    """A wide string constant (a window class name, a registry value name)
+    as a program's source defines it."""
     text = (SOURCE_DIR / source).read_text(encoding="utf-8")
     match = re.search(r"\b%s\[\]\s*=\s*L\"([^\"]*)\"" % constant, text)
     if not match:
@@ -127,7 +128,7 @@ PACKED_VERSION = 562967133356032  # 2.4.1.0
 SETTINGS_EVENT_NAMES = ("Global\\CA56EB1D-CE28-487d-8572-E071B8507203", "CA56EB1D-CE28-487d-8572-E071B8507203")
 
 # BrimWatch.
-MONITOR_CLASS = _class_name("monitor/Monitor.cpp", "MONITOR_CLASS_NAME")
+MONITOR_CLASS = _source_string("monitor/Monitor.cpp", "MONITOR_CLASS_NAME")
 MONITOR_TITLE = BRIMWATCH.string("IDS_APP_TITLE")
 BALLOON_TITLE = BRIMWATCH.string("IDS_BALLOON_TITLE")
 MUTE_QUESTION = BRIMWATCH.string("IDS_MUTE_QUESTION")
@@ -140,7 +141,7 @@ RECORDS_DIR = r"C:\brim-records"
 TOOLS_DIR = r"C:\brim-tools"  # stand-ins for tools found on the search path
 
 # BrimSet.
-FRAME_CLASS = _class_name("config/BrimSet.cpp", "FRAME_CLASS_NAME")
+FRAME_CLASS = _source_string("config/BrimSet.cpp", "FRAME_CLASS_NAME")
 INSTALL_DIR = r"C:\Program Files\Velloran\Brimline"
 BRIMSET_EXE = INSTALL_DIR + r"\BrimSet.exe"
 TITLE = BRIMSET.caption("IDD_DRIVELIST")
@@ -171,6 +172,9 @@ DEFRAGMENT = BRIMSET.string("IDS_RECOMMEND_DEFRAGMENT")
 QUESTION = BRIMSET.string("IDS_CONFIRM_DISCARD")
 SETTINGS_DENIED = BRIMSET.string("IDS_SETTINGS_ACCESS_DENIED")
 POLICY_DENIED = BRIMSET.string("IDS_POLICY_ACCESS_DENIED")
+# Beside the drive settings: the policy value as it was before BrimSet
+# switched the operating system's warning off.
+OS_WARNING_RECORD = _source_string("config/OsWarningRecord.cpp", "OS_WARNING_RECORD_VALUE")
 
 # VelloranUpdater.
 UPDATE_POLICY_KEY = r"HKLM\Software\Policies\Velloran\Brimline"
