@@ -1,7 +1,8 @@
 // What BrimSet's verbs need to know of this machine before they write, and
-// the texts that say what stops them: apart from the verbs' own output, so
-// that any other module that checks the same command line takes the same
-// decision (VerbLogic.h) from the same facts and says it in the same words.
+// the texts that say what stops them: shared by BrimSet and the installer's
+// check of the settings given at install (BrimSetCheck.dll), so that both
+// take the same decision (VerbLogic.h) from the same facts and say it in the
+// same words.
 #pragma once
 
 #include <windows.h>

@@ -111,6 +111,7 @@ ENVS_DIR = BUILD_DIR / "wine-envs"
 _PROGRAM_DIRS = {
     "brimwatch.exe": ("monitor", "BrimWatch.exe"),
     "brimset.exe": ("config", "BrimSet.exe"),
+    "brimsetcheck.dll": ("config", "BrimSetCheck.dll"),
     "velloranupdater.exe": ("updater", "VelloranUpdater.exe"),
     "brimdriver.exe": ("tests/driver", "BrimDriver.exe"),
 }
@@ -129,10 +130,10 @@ WINESERVER = "/usr/lib/wine/wineserver"
 
 
 def program(name):
-    """Path of BrimWatch.exe, BrimSet.exe, VelloranUpdater.exe or BrimDriver.exe
-    in the build dir."""
+    """Path of BrimWatch.exe, BrimSet.exe, VelloranUpdater.exe, BrimDriver.exe
+    or the installer's BrimSetCheck.dll in the build dir."""
     key = name.lower()
-    if not key.endswith(".exe"):
+    if not key.endswith((".exe", ".dll")):
         key += ".exe"
     if key not in _PROGRAM_DIRS:
         raise ValueError("unknown program %r" % name)

@@ -19,7 +19,7 @@ from pathlib import Path
 
 from brimharness import (BUILD_DIR, SOURCE_DIR, MiB, WineEnv, in_ci, parse_drive_settings, program, read_records,
                          require_programs, wait_for)
-from brimcases import IDC_CLOSE, IDC_HELPPAGE, IDM_CONFIGURE, MONITOR_CLASS, TITLE, WM_COMMAND
+from brimcases import IDC_CLOSE, IDC_HELPPAGE, IDM_CONFIGURE, MONITOR_CLASS, TITLE, WM_COMMAND, brimset_text
 
 
 WXS = SOURCE_DIR / "cmake" / "Brimline.wxs"
@@ -50,7 +50,7 @@ INSTALLED_FILES = PROGRAMS + (r"docs\Brimline.html",)
 
 
 # Custom action type bits.
-CA_EXE_FROM_BINARY = 2
+CA_DLL_FROM_BINARY = 1
 CA_EXE_FROM_FILE = 18
 CA_SET_PROPERTY = 51
 CA_CONTINUE = 64
@@ -221,7 +221,7 @@ class PackageTablesTest(unittest.TestCase):
         kinds = {name: int(actions.pop(name)[1]) for name in
                  ("SetWatchArguments", "SetOsWarningArguments", "CheckSettings", "ApplySettings")}
         self.assertEqual((kinds["CheckSettings"], kinds["ApplySettings"] & CA_NO_IMPERSONATE),
-                         (CA_EXE_FROM_BINARY, CA_NO_IMPERSONATE))
+                         (CA_DLL_FROM_BINARY, CA_NO_IMPERSONATE))
         at = {name: seq for name, (_, seq) in sequence.items()}
         self.assertLess(at["CheckSettings"], min(at["InstallValidate"], at["RemoveExistingProducts"]))
         self.assertTrue({"WATCH", "OSWARNING"} <= set(props["SecureCustomProperties"].split(";")))
@@ -246,14 +246,17 @@ class PackageTablesTest(unittest.TestCase):
         known = {"advapi32", "clbcatq", "combase", "comdlg32", "coml2", "difxapi", "gdi32", "gdiplus", "imagehlp",
                  "imm32", "kernel32", "msctf", "msvcrt", "normaliz", "nsi", "ntdll", "ole32", "oleaut32", "psapi",
                  "rpcrt4", "sechost", "setupapi", "shcore", "shell32", "shlwapi", "user32", "wldap32", "ws2_32"}
+        # The installer's check DLL runs only inside the installer's
+        # custom-action process, which has the system's msi.dll loaded
+        # before it (config/InstallCheck.cpp).
         for name, manifest in (("BrimWatch.exe", "monitor/BrimWatch.manifest"),
-                               ("BrimSet.exe", "config/BrimSet.manifest")):
+                               ("BrimSet.exe", "config/BrimSet.manifest"), ("BrimSetCheck.dll", None)):
             require_programs(self, name)
             dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(program(name))], check=True,
                                   capture_output=True, text=True, timeout=60).stdout
             imports = {dll.lower()[:-4] for dll in re.findall(r"DLL Name: (\S+)", dump)}
-            allowed = set(known)
-            if "Microsoft.Windows.Common-Controls" in (SOURCE_DIR / manifest).read_text(encoding="utf-8"):
+            allowed = set(known) | ({"msi"} if name == "BrimSetCheck.dll" else set())
+            if manifest and "Microsoft.Windows.Common-Controls" in (SOURCE_DIR / manifest).read_text(encoding="utf-8"):
                 allowed.add("comctl32")
             self.assertIn("kernel32", imports)
             self.assertEqual({dll for dll in imports if dll not in allowed and not dll.startswith("api-ms-win-")},
@@ -433,11 +436,15 @@ class InstallerTest(unittest.TestCase):
         self.assertNotEqual(env.wine("reg", "query", EVENT_SOURCE_KEY, "/reg:64").returncode, 0,
                             "the event source's key stayed")
 
-        # A bad assignment: the install fails before it changes anything.
+        # A bad assignment: the install fails before it changes anything,
+        # and BrimSet's sentence reaches the log (brackets included, which
+        # the installer would otherwise read as a name).
         stored = env.drive_settings()
-        code, log = self.msiexec("/i", msi, "WATCH=D:=8192 E:=lots", "OSWARNING=on", log="install-bad.log")
+        bad = "E:=lots[ProductName]"
+        code, log = self.msiexec("/i", msi, "WATCH=D:=8192 " + bad, "OSWARNING=on", log="install-bad.log")
         self.assertNotEqual(code, 0, "a bad WATCH must fail the install")
         self.assertTrue(action_starts(log, "CheckSettings"), log[-3000:])
+        self.assertIn(brimset_text("IDS_VERB_BAD_ASSIGNMENT", bad), log)
         self.assertFalse(action_starts(log, "InstallFiles"), "the install went on after the check")
         self.assertEqual(env.drive_settings(), stored)
         self.assertEqual(env.reg_query(POLICY_KEY, "NoLowDiskSpaceChecks", view=64), ("REG_DWORD", 1))
