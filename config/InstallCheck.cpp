@@ -1,5 +1,5 @@
 // BrimSetCheck.dll: custom actions of the Windows Installer package that
-// need BrimSet's own knowledge before BrimSet itself is installed. They run
+// need BrimSet's own knowledge before BrimSet itself is installed. Both run
 // early in the install, before anything changes.
 //
 // CheckSettings checks the settings given at install: the command line the
@@ -9,8 +9,16 @@
 // error - the installer's log gets it, and a user interface shows it - and
 // the install fails with nothing changed.
 //
-// Its imports stay within the system's own DLLs: kernel32, user32 and
-// shell32 are known DLLs, which the loader always takes from the system
+// KeepOsWarningOff carries the operating system's warning over an upgrade:
+// where BrimSet switched it off, and nobody changed it since, the new
+// version's BrimSet switches it off again (OSWARNING=off, unless the
+// administrator gave OSWARNING), so that its record of what to give back
+// at the final removal is still there, also where the removal of the older
+// version gave the value back (an installer that does not tell that removal
+// it is part of an upgrade).
+//
+// Its imports stay within the system's own DLLs: kernel32, advapi32, user32
+// and shell32 are known DLLs, which the loader always takes from the system
 // directory; msi.dll is not, but the installer loads this DLL only into its
 // own custom-action process (msiexec.exe from the system directory), where
 // msi.dll from the system directory is already loaded, and a module of
@@ -24,6 +32,7 @@
 #include <string>
 
 #include "Handles.h"
+#include "OsWarningRecord.h"
 #include "VerbChecks.h"
 
 // This DLL's own image, for its string table.
@@ -102,4 +111,12 @@ extern "C" UINT WINAPI CheckSettings(MSIHANDLE install)
                         VERB_LINE_CAPACITY);
     ReportError(install, sentence);
     return ERROR_INSTALL_FAILURE;
+}
+
+// The carrying over (BrimSetCheck.def names it); it never fails the install.
+extern "C" UINT WINAPI KeepOsWarningOff(MSIHANDLE install)
+{
+    if (IsOsWarningOffByBrimSet())
+        MsiSetPropertyW(install, L"OSWARNING", L"off");
+    return ERROR_SUCCESS;
 }

@@ -1,6 +1,7 @@
 // The policy value that switches the shell's own low-disk-space warning
 // off, and BrimSet's record of having switched it off: where they are and
-// how they are read.
+// how they are read. Shared by BrimSet and the installer's check
+// (BrimSetCheck.dll), which keeps the warning off across an upgrade.
 //
 // The shell reads the policy value in the native registry view (a 64-bit
 // process on 64-bit Windows), so its key is opened in the 64-bit view

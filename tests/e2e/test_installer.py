@@ -19,7 +19,8 @@ from pathlib import Path
 
 from brimharness import (BUILD_DIR, SOURCE_DIR, MiB, WineEnv, in_ci, parse_drive_settings, program, read_records,
                          require_programs, wait_for)
-from brimcases import IDC_CLOSE, IDC_HELPPAGE, IDM_CONFIGURE, MONITOR_CLASS, TITLE, WM_COMMAND, brimset_text
+from brimcases import (IDC_CLOSE, IDC_HELPPAGE, IDM_CONFIGURE, MONITOR_CLASS, OS_WARNING_RECORD, SETTINGS_KEY, TITLE,
+                       WM_COMMAND, brimset_text)
 
 
 WXS = SOURCE_DIR / "cmake" / "Brimline.wxs"
@@ -177,6 +178,13 @@ class PackageTablesTest(unittest.TestCase):
             self.assertEqual([int(location[1]) & 0x3F] + location[2:4],
                              [CA_SET_PROPERTY, "ARPINSTALLLOCATION", "[INSTALLDIR]"])
             self.check_settings_actions(actions, sequence, props)
+            # The warning given back in the elevated script before the
+            # files go, never failing the uninstall, and not at an
+            # upgrade's removal (which Wine's installer does not mark).
+            restore = int(actions.pop("RestoreOsWarning")[1])
+            self.assertEqual(restore & (CA_IN_SCRIPT | CA_NO_IMPERSONATE | CA_CONTINUE),
+                             CA_IN_SCRIPT | CA_NO_IMPERSONATE | CA_CONTINUE)
+            self.assertEqual(sequence["RestoreOsWarning"][0], 'REMOVE~="ALL" AND NOT UPGRADINGPRODUCTCODE')
             self.assertEqual(set(actions), {"CloseMonitorsEarly", "CloseMonitors"})
             for name, row in actions.items():
                 kind = int(row[1])
@@ -193,6 +201,8 @@ class PackageTablesTest(unittest.TestCase):
             self.assertLess(at["CloseMonitorsEarly"], at["InstallValidate"])
             self.assertLess(at["InstallInitialize"], at["CloseMonitors"])
             self.assertLess(at["CloseMonitors"], at["RemoveFiles"])
+            self.assertLess(at["InstallInitialize"], at["RestoreOsWarning"])
+            self.assertLess(at["RestoreOsWarning"], at["RemoveFiles"])
             # The older version is removed as a whole, after the checks and
             # before anything of this one is installed.
             self.assertLess(at["InstallValidate"], at["RemoveExistingProducts"])
@@ -217,11 +227,12 @@ class PackageTablesTest(unittest.TestCase):
     def check_settings_actions(self, actions, sequence, props):
         """What an install cannot show: BrimSet's check runs from the package
         before an older version goes, its apply in the elevated script, and
-        WATCH and OSWARNING reach it. Takes the four actions out of `actions`."""
-        kinds = {name: int(actions.pop(name)[1]) for name in
-                 ("SetWatchArguments", "SetOsWarningArguments", "CheckSettings", "ApplySettings")}
-        self.assertEqual((kinds["CheckSettings"], kinds["ApplySettings"] & CA_NO_IMPERSONATE),
-                         (CA_DLL_FROM_BINARY, CA_NO_IMPERSONATE))
+        WATCH and OSWARNING reach it; the upgrade's keeping of the warning
+        never fails an install. Takes the five actions out of `actions`."""
+        kinds = {name: int(actions.pop(name)[1]) for name in ("SetWatchArguments", "SetOsWarningArguments",
+                                                              "CheckSettings", "ApplySettings", "KeepOsWarningOff")}
+        self.assertEqual((kinds["CheckSettings"], kinds["ApplySettings"] & CA_NO_IMPERSONATE, kinds["KeepOsWarningOff"]),
+                         (CA_DLL_FROM_BINARY, CA_NO_IMPERSONATE, CA_DLL_FROM_BINARY | CA_CONTINUE))
         at = {name: seq for name, (_, seq) in sequence.items()}
         self.assertLess(at["CheckSettings"], min(at["InstallValidate"], at["RemoveExistingProducts"]))
         self.assertTrue({"WATCH", "OSWARNING"} <= set(props["SecureCustomProperties"].split(";")))
@@ -289,6 +300,15 @@ class InstallerTest(unittest.TestCase):
 
     def installed(self, name):
         return self.env.to_host(self.install_dir + "\\" + name)
+
+    def brimset(self, *args):
+        """Runs the installed BrimSet with verbs; its exit code."""
+        return self.env.wine(self.install_dir + r"\BrimSet.exe", *args, timeout=60).returncode
+
+    def os_warning(self):
+        """(policy value, BrimSet's record of it) as reg_query gives them."""
+        return (self.env.reg_query(POLICY_KEY, "NoLowDiskSpaceChecks", view=64),
+                self.env.reg_query(SETTINGS_KEY, OS_WARNING_RECORD, view=32))
 
     def run_value(self, view=None):
         found = self.env.reg_query(RUN_KEY, RUN_VALUE, view=view or self.view)
@@ -377,10 +397,15 @@ class InstallerTest(unittest.TestCase):
         env = self.make_env()
         env.set_drive_settings({"d": (1, 8 * MiB)})
         settings = env.drive_settings()
+        # The operating system's warning is off by the administrator's
+        # policy: BrimSet switching it off as well takes nothing over.
+        env.reg_add(POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 1, view=64)
         msi = self.stage(self.msi)
 
         code, log = self.msiexec("/i", msi, log="install.log")
         self.assertEqual(code, 0, log[-3000:])
+        self.assertEqual(self.brimset("/oswarning", "off"), 0)
+        self.assertEqual(self.os_warning(), (("REG_DWORD", 1), None))
         for name in INSTALLED_FILES:
             self.assertTrue(self.installed(name).is_file(), name)
         self.assertEqual(self.run_value(), '"%s\\BrimWatch.exe"' % self.install_dir)
@@ -417,6 +442,7 @@ class InstallerTest(unittest.TestCase):
         self.assertEqual(self.shortcuts(), [])
         self.assertEqual(self.products(), [])
         self.assertEqual(env.drive_settings(), settings, "the administrator's settings must survive")
+        self.assertEqual(self.os_warning(), (("REG_DWORD", 1), None), "the policy's value must stay")
 
     def test_settings_given_at_install_and_a_bad_one_changes_nothing(self):
         env = self.make_env()
@@ -427,7 +453,7 @@ class InstallerTest(unittest.TestCase):
         total = int(re.search(r"total=(\d+)", env.driver_ok("freespace", "D:")).group(1))
         settings = parse_drive_settings(env.drive_settings())
         self.assertEqual((settings["D"], settings["E"]), ((1, total // 10), (0, 5 * MiB)))
-        self.assertEqual(env.reg_query(POLICY_KEY, "NoLowDiskSpaceChecks", view=64), ("REG_DWORD", 1))
+        self.assertEqual(self.os_warning(), (("REG_DWORD", 1), ("REG_NONE", b"")))
         self.assertEqual([env.reg_query(EVENT_SOURCE_KEY, name, view=64) for name in ("EventMessageFile",
                                                                                        "TypesSupported")],
                          [("REG_SZ", self.install_dir + "\\BrimWatch.exe"), ("REG_DWORD", 7)])
@@ -435,10 +461,14 @@ class InstallerTest(unittest.TestCase):
         self.assertEqual(code, 0, log[-3000:])
         self.assertNotEqual(env.wine("reg", "query", EVENT_SOURCE_KEY, "/reg:64").returncode, 0,
                             "the event source's key stayed")
+        # BrimSet switched the warning off where there was no value: none.
+        self.assertEqual(self.os_warning(), (None, None), "the operating system's warning stayed off")
 
         # A bad assignment: the install fails before it changes anything,
         # and BrimSet's sentence reaches the log (brackets included, which
         # the installer would otherwise read as a name).
+        # Meanwhile the administrator's policy switches the warning off.
+        env.reg_add(POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 1, view=64)
         stored = env.drive_settings()
         bad = "E:=lots[ProductName]"
         code, log = self.msiexec("/i", msi, "WATCH=D:=8192 " + bad, "OSWARNING=on", log="install-bad.log")
@@ -447,7 +477,7 @@ class InstallerTest(unittest.TestCase):
         self.assertIn(brimset_text("IDS_VERB_BAD_ASSIGNMENT", bad), log)
         self.assertFalse(action_starts(log, "InstallFiles"), "the install went on after the check")
         self.assertEqual(env.drive_settings(), stored)
-        self.assertEqual(env.reg_query(POLICY_KEY, "NoLowDiskSpaceChecks", view=64), ("REG_DWORD", 1))
+        self.assertEqual(self.os_warning(), (("REG_DWORD", 1), None))
         self.assertEqual(self.products(), [])
 
     def test_later_version_upgrades_in_place(self):
@@ -465,6 +495,8 @@ class InstallerTest(unittest.TestCase):
 
         code, log = self.msiexec("/i", older, log="install-old.log")
         self.assertEqual(code, 0, log[-3000:])
+        env.reg_add(POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 0, view=64)
+        self.assertEqual(self.brimset("/oswarning", "off"), 0)
         code, log = self.msiexec("/i", rebuilt, log="install-rebuilt.log")
         self.assertEqual(code, 0, log[-3000:])
         self.assertEqual(len(self.products()), 1, "the same version from another build installed beside the first")
@@ -484,6 +516,9 @@ class InstallerTest(unittest.TestCase):
         self.assertEqual(self.run_value(), '"%s\\BrimWatch.exe"' % self.install_dir)
         self.assertEqual(len(self.shortcuts()), 1)
         self.assertEqual(env.drive_settings(), settings)
+        # Only a plain uninstall gives the warning back: the later version
+        # keeps it off, and BrimSet's record of what it was.
+        self.assertEqual(self.os_warning(), (("REG_DWORD", 1), ("REG_DWORD", 0)))
 
         # The older package no longer installs over the later one.
         code, _ = self.msiexec("/i", older, log="downgrade.log")
