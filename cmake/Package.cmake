@@ -44,9 +44,9 @@ set(BRIM_PACKAGE_DIR "${CMAKE_BINARY_DIR}/package")
 set(BRIM_PACKAGE_FILE
     "${CMAKE_BINARY_DIR}/${BRIM_PACKAGE_PRODUCT}-${BRIM_PACKAGE_VERSION}-${BRIM_PACKAGE_ARCH}.msi")
 
-# What wixl cannot write (public properties without a default among the
-# secure ones; a key removed whole on uninstall), one query a line, each run
-# on the package by msibuild, of the same msitools.
+# What wixl cannot write (an error action; public properties without a
+# default among the secure ones; a key removed whole on uninstall), one
+# query a line, each run on the package by msibuild, of the same msitools.
 find_program(BRIM_MSIBUILD msibuild REQUIRED)
 set(BRIM_PACKAGE_ACTIONS_FILE "${CMAKE_CURRENT_LIST_DIR}/package-actions.sql")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${BRIM_PACKAGE_ACTIONS_FILE}")

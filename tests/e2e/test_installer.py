@@ -53,6 +53,7 @@ INSTALLED_FILES = PROGRAMS + (r"docs\Brimline.html",)
 # Custom action type bits.
 CA_DLL_FROM_BINARY = 1
 CA_EXE_FROM_FILE = 18
+CA_ERROR = 19
 CA_SET_PROPERTY = 51
 CA_CONTINUE = 64
 CA_IN_SCRIPT = 1024
@@ -178,6 +179,7 @@ class PackageTablesTest(unittest.TestCase):
             self.assertEqual([int(location[1]) & 0x3F] + location[2:4],
                              [CA_SET_PROPERTY, "ARPINSTALLLOCATION", "[INSTALLDIR]"])
             self.check_settings_actions(actions, sequence, props)
+            self.check_install_folder_actions(actions, sequence, arch)
             # The warning given back in the elevated script before the
             # files go, never failing the uninstall, and not at an
             # upgrade's removal (which Wine's installer does not mark).
@@ -236,6 +238,20 @@ class PackageTablesTest(unittest.TestCase):
         at = {name: seq for name, (_, seq) in sequence.items()}
         self.assertLess(at["CheckSettings"], min(at["InstallValidate"], at["RemoveExistingProducts"]))
         self.assertTrue({"WATCH", "OSWARNING"} <= set(props["SecureCustomProperties"].split(";")))
+
+    def check_install_folder_actions(self, actions, sequence, arch):
+        """What an install of this machine's bitness cannot show: each
+        package compares INSTALLDIR with its own bitness's Program Files,
+        once the folders are known and before anything happens; a product
+        already installed is never refused. Takes the two actions out of
+        `actions`."""
+        folder, refuse = actions.pop("SetProgramFilesOfPackage"), actions.pop("RefuseInstallDir")
+        self.assertEqual([int(folder[1]) & 0x3F, folder[3]], [CA_SET_PROPERTY, "[%s]" % PROGRAM_FILES_PROPERTY[arch]])
+        self.assertEqual(int(refuse[1]), CA_ERROR)
+        self.assertEqual(sequence["RefuseInstallDir"][0], "NOT Installed AND NOT (INSTALLDIR ~<< %s)" % folder[2])
+        at = {name: seq for name, (_, seq) in sequence.items()}
+        self.assertLess(max(at["CostFinalize"], at["SetProgramFilesOfPackage"]), at["RefuseInstallDir"])
+        self.assertLess(at["RefuseInstallDir"], min(at["CloseMonitorsEarly"], at["CheckSettings"]))
 
     def test_tables_of_both_packages(self):
         msi, arch = require_package(self)
@@ -464,21 +480,37 @@ class InstallerTest(unittest.TestCase):
         # BrimSet switched the warning off where there was no value: none.
         self.assertEqual(self.os_warning(), (None, None), "the operating system's warning stayed off")
 
-        # A bad assignment: the install fails before it changes anything,
-        # and BrimSet's sentence reaches the log (brackets included, which
-        # the installer would otherwise read as a name).
+        # Refused before anything changes: a folder outside Program Files,
+        # and a bad assignment, whose sentence reaches the log (brackets
+        # included, which the installer would otherwise read as a name).
         # Meanwhile the administrator's policy switches the warning off.
         env.reg_add(POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 1, view=64)
         stored = env.drive_settings()
         bad = "E:=lots[ProductName]"
-        code, log = self.msiexec("/i", msi, "WATCH=D:=8192 " + bad, "OSWARNING=on", log="install-bad.log")
-        self.assertNotEqual(code, 0, "a bad WATCH must fail the install")
-        self.assertTrue(action_starts(log, "CheckSettings"), log[-3000:])
-        self.assertIn(brimset_text("IDS_VERB_BAD_ASSIGNMENT", bad), log)
-        self.assertFalse(action_starts(log, "InstallFiles"), "the install went on after the check")
-        self.assertEqual(env.drive_settings(), stored)
-        self.assertEqual(self.os_warning(), (("REG_DWORD", 1), None))
-        self.assertEqual(self.products(), [])
+        for args, action, message in (
+                (("INSTALLDIR=C:\\Brimline",), "RefuseInstallDir", None),
+                (("WATCH=D:=8192 " + bad, "OSWARNING=on"), "CheckSettings",
+                 brimset_text("IDS_VERB_BAD_ASSIGNMENT", bad))):
+            with self.subTest(action=action):
+                code, log = self.msiexec("/i", msi, *args, log="install-%s.log" % action)
+                self.assertNotEqual(code, 0, "the install must fail")
+                self.assertTrue(action_starts(log, action), log[-3000:])
+                self.assertFalse(action_starts(log, "InstallFiles"), "the install went on after " + action)
+                if message:
+                    self.assertIn(message, log)
+                self.assertEqual(env.drive_settings(), stored)
+                self.assertEqual(self.os_warning(), (("REG_DWORD", 1), None))
+                self.assertEqual(self.products(), [])
+                self.assertFalse(env.to_host("C:\\Brimline").exists())
+
+        # Another folder inside Program Files, in other letters' case, is
+        # taken. (Wine's installer removes a product from the folder it
+        # would choose now, not from where it is: no uninstall here.)
+        custom = r"\Velloran Tools\Brimline"
+        code, log = self.msiexec("/i", msi, "INSTALLDIR=" + PROGRAM_FILES[self.arch].lower() + custom,
+                                 log="install-custom.log")
+        self.assertEqual(code, 0, log[-3000:])
+        self.assertTrue(env.to_host(PROGRAM_FILES[self.arch] + custom + r"\BrimSet.exe").is_file())
 
     def test_later_version_upgrades_in_place(self):
         env = self.make_env()
