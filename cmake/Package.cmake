@@ -5,8 +5,9 @@
 # The version and maker come from common/Version.h, so the programs' version
 # blocks and the package always agree. The package holds stripped copies of
 # the programs (the updater among them) and the help page, laid out as
-# installed in <build>/package/
-# (the release script takes them from there too).
+# installed in <build>/package/ (the release script takes them from there
+# too), and beside them the package's own custom actions, BrimSetCheck.dll,
+# which is not installed.
 # Without wixl the build goes on without a package and says so.
 
 if(NOT WIN32)
@@ -43,10 +44,9 @@ set(BRIM_PACKAGE_DIR "${CMAKE_BINARY_DIR}/package")
 set(BRIM_PACKAGE_FILE
     "${CMAKE_BINARY_DIR}/${BRIM_PACKAGE_PRODUCT}-${BRIM_PACKAGE_VERSION}-${BRIM_PACKAGE_ARCH}.msi")
 
-# What wixl cannot write (an action that runs a program of the Binary
-# table; public properties without a default among the secure ones; a key
-# removed whole on uninstall), one query a line, each run on the package
-# by msibuild, of the same msitools.
+# What wixl cannot write (an error action; public properties without a
+# default among the secure ones; a key removed whole on uninstall), one
+# query a line, each run on the package by msibuild, of the same msitools.
 find_program(BRIM_MSIBUILD msibuild REQUIRED)
 set(BRIM_PACKAGE_ACTIONS_FILE "${CMAKE_CURRENT_LIST_DIR}/package-actions.sql")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${BRIM_PACKAGE_ACTIONS_FILE}")
@@ -63,10 +63,15 @@ foreach(query IN LISTS brim_package_queries)
     list(APPEND BRIM_PACKAGE_ACTIONS COMMAND "${BRIM_MSIBUILD}" "${BRIM_PACKAGE_PARTIAL}" -q "${query}")
 endforeach()
 
-# Stripped copies of the programs: symbols do not ship.
+# Stripped copies of the programs and the package's DLL: symbols do not ship.
 set(BRIM_PACKAGE_PROGRAMS "")
-foreach(program_target BrimWatch BrimSet VelloranUpdater)
-    set(copy "${BRIM_PACKAGE_DIR}/${program_target}.exe")
+foreach(program_target BrimWatch BrimSet VelloranUpdater BrimSetCheck)
+    get_target_property(program_type ${program_target} TYPE)
+    if(program_type STREQUAL "MODULE_LIBRARY")
+        set(copy "${BRIM_PACKAGE_DIR}/${program_target}${CMAKE_SHARED_MODULE_SUFFIX}")
+    else()
+        set(copy "${BRIM_PACKAGE_DIR}/${program_target}${CMAKE_EXECUTABLE_SUFFIX}")
+    endif()
     if(CMAKE_STRIP)
         set(copy_command "${CMAKE_STRIP}" --strip-all -o "${copy}" "$<TARGET_FILE:${program_target}>")
     else()
@@ -76,7 +81,7 @@ foreach(program_target BrimWatch BrimSet VelloranUpdater)
         COMMAND "${CMAKE_COMMAND}" -E make_directory "${BRIM_PACKAGE_DIR}"
         COMMAND ${copy_command}
         DEPENDS ${program_target}
-        COMMENT "Stripped copy of ${program_target}.exe for the package"
+        COMMENT "Stripped copy of ${program_target} for the package"
         VERBATIM)
     list(APPEND BRIM_PACKAGE_PROGRAMS "${copy}")
 endforeach()

@@ -1,12 +1,16 @@
 # brim_add_program: one Windows program of the product, built as every one
-# of them is built (BrimWatch, BrimSet and the programs still to come).
+# of them is built (BrimWatch, BrimSet and the programs still to come), or,
+# with MODULE, a DLL that another program loads (the installer's check).
 #
-#   brim_add_program(<name>
-#       SOURCES <file>...          the C++ sources
+#   brim_add_program(<name> [MODULE]
+#       SOURCES <file>...          the C++ sources; a DLL's .def file of
+#                                  exports among them
 #       RESOURCE_SCRIPT <file>     the .rc, which embeds the manifest and
 #                                  includes resource.h and the version block
-#       MANIFEST <file>            the manifest the script embeds
-#       RESOURCE_FILES <file>...   what else the script pulls in (icons, data)
+#       MANIFEST <file>            the manifest the script embeds (none for
+#                                  a DLL)
+#       RESOURCE_FILES <file>...   what else the script pulls in (icons, data,
+#                                  included scripts)
 #       LIBRARIES <library>...)
 #
 # Paths are relative to the calling folder, which holds the program's
@@ -15,8 +19,20 @@
 # statically for every Windows target of the tree (root CMakeLists.txt), so
 # that a program needs no DLL beyond the system's.
 function(brim_add_program name)
-    cmake_parse_arguments(PARSE_ARGV 1 ARG "" "RESOURCE_SCRIPT;MANIFEST" "SOURCES;RESOURCE_FILES;LIBRARIES")
-    add_executable(${name} WIN32 ${ARG_SOURCES} ${ARG_RESOURCE_SCRIPT})
+    cmake_parse_arguments(PARSE_ARGV 1 ARG "MODULE" "RESOURCE_SCRIPT;MANIFEST" "SOURCES;RESOURCE_FILES;LIBRARIES")
+    if(ARG_MODULE)
+        add_library(${name} MODULE ${ARG_SOURCES} ${ARG_RESOURCE_SCRIPT})
+        # BrimSetCheck.dll, not the "lib" MinGW's CMake would put first.
+        set_target_properties(${name} PROPERTIES PREFIX "")
+        if(MINGW)
+            # The .def file names the exports as callers look them up; a
+            # 32-bit build decorates WINAPI names (CheckSettings@4), which
+            # the linker matches to them.
+            target_link_options(${name} PRIVATE -Wl,--enable-stdcall-fixup)
+        endif()
+    else()
+        add_executable(${name} WIN32 ${ARG_SOURCES} ${ARG_RESOURCE_SCRIPT})
+    endif()
     target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
     target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES})
 

@@ -35,6 +35,15 @@ DWORD WriteMachineValue(const wchar_t* keyPath, REGSAM view, const wchar_t* name
     return static_cast<DWORD>(status);
 }
 
+DWORD DeleteMachineValue(const wchar_t* keyPath, REGSAM view, const wchar_t* name)
+{
+    UniqueRegKey key;
+    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_SET_VALUE | view, key.Put());
+    if (status == ERROR_SUCCESS)
+        status = RegDeleteValueW(key.Get(), name);
+    return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : static_cast<DWORD>(status);
+}
+
 DWORD WriteDriveSettings(bool& keyFailed)
 {
     return WriteMachineValue(SETTINGS_KEY, SETTINGS_KEY_VIEW, DRIVE_SETTINGS_VALUE, REG_BINARY, &DriveSettingsTable[0],

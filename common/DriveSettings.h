@@ -27,6 +27,10 @@ void LoadDriveSettings();
 DWORD WriteMachineValue(const wchar_t* keyPath, REGSAM view, const wchar_t* name, DWORD type, const void* data,
                         DWORD size, bool& keyFailed);
 
+// Deletes one value of a key under HKEY_LOCAL_MACHINE (in registry view
+// `view`): the Windows status, 0 also when the key or the value is not there.
+DWORD DeleteMachineValue(const wchar_t* keyPath, REGSAM view, const wchar_t* name);
+
 // Writes the whole table and tells no one: the Windows status, 0 on
 // success. `keyFailed` says whether opening or creating the key failed
 // (else it was the write of the value).

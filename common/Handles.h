@@ -47,12 +47,13 @@ private:
     Type value_ = Traits::Invalid();
 };
 
-// Traits of a handle type whose invalid value is null and that one call
-// releases: each owned family is one line below.
+// Traits of a handle type whose invalid value is null (or 0, for a handle
+// that is a number) and that one call releases: each owned family is one
+// line below.
 template <typename T, auto ReleaseCall>
 struct NullHandleTraits {
     using Type = T;
-    static T Invalid() { return nullptr; }
+    static T Invalid() { return T(); }
     static void Close(T value) { ReleaseCall(value); }
 };
 

@@ -32,19 +32,28 @@ INT_PTR RunDriveListDialog(HWND owner);
 // Returns IDOK or IDCANCEL.
 INT_PTR RunThresholdDialog(HWND owner, DriveListEntry* entry);
 
-// OsLowSpaceSwitch.cpp: the shell's own low-disk-space warning policy.
-bool IsOsLowSpaceSwitchAvailable();
+// OsLowSpaceSwitch.cpp: the shell's own low-disk-space warning policy
+// (whether the system has it: VerbChecks.h).
 void ReadOsLowSpaceSwitch(HWND dialog, int checkBoxId);
 // Returns the Windows status of the write (0 when written, or when the
 // switch is not available).
 DWORD WriteOsLowSpaceSwitch(HWND dialog, int checkBoxId, bool driveSettingsFailed);
 // Writes the value (1 when `checksOff`) and tells no one: the Windows
 // status; `keyFailed` says whether opening or creating the key failed.
+// BrimSet keeps a record beside the drive settings when it switches the
+// warning off (the value was not 1), and drops it when it switches the
+// warning on; the record is written first, and the warning is not switched
+// off when it cannot be.
 DWORD StoreOsLowSpaceSwitch(bool checksOff, bool& keyFailed);
+// Undoes BrimSet's switching the warning off, at the product's removal:
+// when the record is there and the value is still 1, the value gets back
+// what it held before (or goes, when there was none); the record goes in
+// any case. The Windows status; 0 when there was nothing to do.
+DWORD RestoreOsLowSpaceSwitch();
 
-// Verbs.cpp: /set, /oswarning and /list, run without a window. False when
-// the command line has no verb (or has the close switch, which wins);
-// otherwise `exitCode` is the process's exit code.
+// Verbs.cpp: the command-line verbs (VerbLogic.h), run without a window.
+// False when the command line has no verb (or has the close switch, which
+// wins); otherwise `exitCode` is the process's exit code.
 bool RunCommandLineVerbs(int& exitCode);
 
 // AboutBox.cpp: the About box (template 1), modal.

@@ -1,67 +1,70 @@
-// The policy value that switches off the shell's own low-disk-space warning.
+// The check box and the verbs' switch of the shell's own low-disk-space
+// warning (the policy value and BrimSet's record of it: OsWarningRecord.h).
 //
-// The shell that reads this value runs in the native registry view (a
-// 64-bit process on 64-bit Windows), so the key is opened in the 64-bit
-// view whatever this program's own build; 32-bit Windows ignores the flag.
-// The drive settings stay in the 32-bit view, as the monitor reads them.
+// When BrimSet switches the warning off it keeps its record, and drops it
+// when it switches the warning on; the product's removal runs BrimSet's
+// /restoreoswarning, which gives the value back.
 #include <windows.h>
 
 #include "BrimSet.h"
 #include "DriveSettings.h"
-#include "Handles.h"
+#include "OsWarningRecord.h"
+#include "VerbChecks.h"
 #include "resource.h"
 
 namespace {
 
-const wchar_t POLICY_KEY[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
-const wchar_t POLICY_VALUE[] = L"NoLowDiskSpaceChecks";
-constexpr REGSAM POLICY_KEY_VIEW = KEY_WOW64_64KEY;
-
-// A value of another type than REG_DWORD counts as not set.
-DWORD ReadPolicyValue()
+DWORD WritePolicyValue(DWORD value, bool& keyFailed)
 {
-    UniqueRegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, POLICY_KEY, 0, KEY_READ | POLICY_KEY_VIEW, key.Put()) != ERROR_SUCCESS)
-        return 0;
-    DWORD value = 0;
-    DWORD type = REG_NONE;
-    DWORD size = sizeof(value);
-    LSTATUS status = RegQueryValueExW(key.Get(), POLICY_VALUE, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-    if (status != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(value))
-        return 0;
-    return value;
+    return WriteMachineValue(POLICY_KEY, POLICY_KEY_VIEW, POLICY_VALUE, REG_DWORD, &value, sizeof(value), keyFailed);
 }
 
 }  // namespace
 
-bool IsOsLowSpaceSwitchAvailable()
-{
-    // Windows XP Service Pack 3 or later.
-    OSVERSIONINFOEXW version = {};
-    version.dwOSVersionInfoSize = sizeof(version);
-    version.dwMajorVersion = 5;
-    version.dwMinorVersion = 1;
-    version.wServicePackMajor = 3;
-    DWORDLONG conditions = 0;
-    conditions = VerSetConditionMask(conditions, VER_MAJORVERSION, VER_GREATER_EQUAL);
-    conditions = VerSetConditionMask(conditions, VER_MINORVERSION, VER_GREATER_EQUAL);
-    conditions = VerSetConditionMask(conditions, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
-    return VerifyVersionInfoW(&version, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, conditions) !=
-           FALSE;
-}
-
 void ReadOsLowSpaceSwitch(HWND dialog, int checkBoxId)
 {
     bool available = IsOsLowSpaceSwitchAvailable();
-    DWORD value = available ? ReadPolicyValue() : 0;
+    DWORD value = available ? ReadPolicyValue().Number : 0;
     CheckDlgButton(dialog, checkBoxId, value != 0 ? BST_CHECKED : BST_UNCHECKED);
     EnableWindow(GetDlgItem(dialog, checkBoxId), available);
 }
 
 DWORD StoreOsLowSpaceSwitch(bool checksOff, bool& keyFailed)
 {
-    DWORD value = checksOff ? 1 : 0;
-    return WriteMachineValue(POLICY_KEY, POLICY_KEY_VIEW, POLICY_VALUE, REG_DWORD, &value, sizeof(value), keyFailed);
+    if (checksOff) {
+        // The record first: a 1 that BrimSet wrote never lacks one. An
+        // earlier record of BrimSet's own, with the value still 1, stays.
+        const StoredNumber before = ReadPolicyValue();
+        if (!before.SwitchesChecksOff()) {
+            DWORD status = WriteMachineValue(SETTINGS_KEY, SETTINGS_KEY_VIEW, OS_WARNING_RECORD_VALUE,
+                                             before.IsNumber ? REG_DWORD : REG_NONE, &before.Number,
+                                             before.IsNumber ? sizeof(before.Number) : 0, keyFailed);
+            if (status != ERROR_SUCCESS)
+                return status;
+        }
+    }
+    DWORD status = WritePolicyValue(checksOff ? 1 : 0, keyFailed);
+    // The warning is on again: nothing is left to give back. A record that
+    // cannot go is harmless, as the value is no longer 1.
+    if (status == ERROR_SUCCESS && !checksOff)
+        DeleteMachineValue(SETTINGS_KEY, SETTINGS_KEY_VIEW, OS_WARNING_RECORD_VALUE);
+    return status;
+}
+
+DWORD RestoreOsLowSpaceSwitch()
+{
+    const StoredNumber record = ReadOsWarningRecord();
+    if (!record.Present)
+        return ERROR_SUCCESS;
+    // Changed since by someone else: theirs stays.
+    if (ReadPolicyValue().SwitchesChecksOff()) {
+        bool keyFailed = false;
+        DWORD status = record.IsNumber ? WritePolicyValue(record.Number, keyFailed)
+                                       : DeleteMachineValue(POLICY_KEY, POLICY_KEY_VIEW, POLICY_VALUE);
+        if (status != ERROR_SUCCESS)
+            return status;
+    }
+    return DeleteMachineValue(SETTINGS_KEY, SETTINGS_KEY_VIEW, OS_WARNING_RECORD_VALUE);
 }
 
 DWORD WriteOsLowSpaceSwitch(HWND dialog, int checkBoxId, bool driveSettingsFailed)

@@ -113,6 +113,8 @@ VerbRequest ParseVerbs(int argc, const wchar_t* const* argv)
                 fail(IDS_VERB_BAD_OSWARNING, value);
             else
                 ++i;
+        } else if (IsVerb(argument, L"restoreoswarning")) {
+            request.RestoreOsWarning = true;
         } else if (IsVerb(argument, L"list")) {
             request.List = true;
         } else if (IsVerb(argument, L"check")) {
@@ -156,6 +158,33 @@ int ApplyAssignments(DriveSettingsImage& table, const DriveAssignment (&drives)[
         }
     }
     return -1;
+}
+
+VerbProblem CheckVerbRequest(const VerbRequest& request, const FixedDrives& fixed, bool osWarningAvailable)
+{
+    VerbProblem problem;
+    if (request.ErrorStringId != 0) {
+        problem.ExitCode = VERB_MALFORMED;
+        problem.StringId = request.ErrorStringId;
+        problem.Argument = request.ErrorArgument;
+        return problem;
+    }
+    if (request.Set) {
+        // Which drive fails does not depend on what is stored.
+        DriveSettingsImage scratch = {};
+        const int notFixed = ApplyAssignments(scratch, request.Drives, fixed);
+        if (notFixed >= 0) {
+            problem.ExitCode = VERB_NOT_FIXED;
+            problem.StringId = IDS_VERB_NOT_FIXED;
+            problem.Argument = DriveLetter(notFixed);
+            return problem;
+        }
+    }
+    if (request.OsWarning && !osWarningAvailable) {
+        problem.ExitCode = VERB_UNSUPPORTED;
+        problem.StringId = IDS_VERB_OSWARNING_UNAVAILABLE;
+    }
+    return problem;
 }
 
 size_t FormatListLine(wchar_t* out, size_t capacity, int driveIndex, const DriveSetting& setting,

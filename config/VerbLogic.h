@@ -1,6 +1,7 @@
 // BrimSet's command-line verbs, read and decided without Windows headers:
 //   /set D:=8192 C:=10% E:=off F:=on   thresholds and watching, per drive
 //   /oswarning on|off                  the operating system's own warning
+//   /restoreoswarning                  undo BrimSet's switching it off (at removal)
 //   /list                              the local fixed drives, tab-separated
 //   /check                             check the others, and write nothing
 // The Win32 side (Verbs.cpp) gathers the drives' facts, asks these
@@ -11,6 +12,7 @@
 #include <cstdint>
 
 #include "DriveSettingsRecord.h"
+#include "TextFormat.h"
 #include "resource.h"  // the verbs' string ids
 
 // What one assignment does to its drive.
@@ -42,14 +44,15 @@ struct VerbRequest {
     DriveAssignment Drives[DRIVE_COUNT];
     bool OsWarning = false;
     bool OsWarningOn = false;
+    bool RestoreOsWarning = false;
     bool List = false;
-    bool Check = false;  // only check: what the installer runs before it changes anything
+    bool Check = false;  // only check, as the installer does before it changes anything
     // Malformed: a string id of the error line (0 when well formed) and the
     // argument it names.
     int ErrorStringId = 0;
     const wchar_t* ErrorArgument = L"";
 
-    bool Any() const { return Set || OsWarning || List || Check || ErrorStringId != 0; }
+    bool Any() const { return Set || OsWarning || RestoreOsWarning || List || Check || ErrorStringId != 0; }
 };
 
 VerbRequest ParseVerbs(int argc, const wchar_t* const* argv);
@@ -79,5 +82,22 @@ size_t FormatListLine(wchar_t* out, size_t capacity, int driveIndex, const Drive
 
 // The exit codes of the verbs besides the Windows error of a failed write.
 constexpr int VERB_DONE = 0;
-constexpr int VERB_MALFORMED = 87;  // ERROR_INVALID_PARAMETER
-constexpr int VERB_NOT_FIXED = 15;  // ERROR_INVALID_DRIVE
+constexpr int VERB_MALFORMED = 87;    // ERROR_INVALID_PARAMETER
+constexpr int VERB_NOT_FIXED = 15;    // ERROR_INVALID_DRIVE
+constexpr int VERB_UNSUPPORTED = 50;  // ERROR_NOT_SUPPORTED
+
+// What stops a request before anything is written: its exit code, and the
+// error line's string id with the one argument it names. ExitCode is
+// VERB_DONE when nothing does.
+struct VerbProblem {
+    int ExitCode = VERB_DONE;
+    int StringId = 0;
+    FormatArg Argument = FormatArg(L"");
+};
+
+// Checks a request against the machine's facts, in this order: a malformed
+// verb, a percentage or "on" for a drive that is not fixed now, and
+// /oswarning where the system has no such warning (`osWarningAvailable`
+// false). BrimSet runs the same check before it writes, and the installer
+// before it changes anything.
+VerbProblem CheckVerbRequest(const VerbRequest& request, const FixedDrives& fixed, bool osWarningAvailable);

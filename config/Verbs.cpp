@@ -1,26 +1,22 @@
 // BrimSet's command-line verbs, for administrators' scripts and the
-// installer: /set, /oswarning, /list and /check. No window opens. Lines go
-// to the standard handles the caller gave (a redirect or a pipe gets
-// UTF-8), else to the caller's console; the exit code says how it went
-// (VerbLogic.h).
+// installer: /set, /oswarning, /restoreoswarning, /list and /check. No
+// window opens. Lines go to the standard handles the caller gave (a
+// redirect or a pipe gets UTF-8), else to the caller's console; the exit
+// code says how it went (VerbLogic.h).
 #include <windows.h>
 #include <shellapi.h>
 
-#include <cstring>
-
 #include "BrimSet.h"
-#include "DriveQueries.h"
 #include "DriveSettings.h"
 #include "Handles.h"
 #include "ProcessCommandLine.h"
 #include "SignalEvents.h"
 #include "SystemText.h"
-#include "TextFormat.h"
-#include "VerbLogic.h"
+#include "VerbChecks.h"
 
 namespace {
 
-constexpr int LINE_CAPACITY = 512;
+constexpr int LINE_CAPACITY = VERB_LINE_CAPACITY;
 
 // The parent's console, opened once when the caller gave no standard
 // handles (a GUI program started from a console window gets none).
@@ -66,10 +62,8 @@ void WriteLine(DWORD which, const wchar_t* text)
 
 void PrintString(DWORD which, UINT stringId, std::initializer_list<FormatArg> args)
 {
-    wchar_t format[LINE_CAPACITY] = L"";
-    LoadStringW(GetModuleHandleW(nullptr), stringId, format, LINE_CAPACITY);
     wchar_t line[LINE_CAPACITY];
-    FormatText(line, LINE_CAPACITY, format, args);
+    LoadFormattedString(GetModuleHandleW(nullptr), stringId, args, line, LINE_CAPACITY);
     WriteLine(which, line);
 }
 
@@ -80,23 +74,6 @@ int ReportWriteFailure(DWORD status)
     const std::wstring reason = SystemErrorText(status);
     PrintString(STD_ERROR_HANDLE, IDS_VERB_SAVE_FAILED, { status, reason.c_str() });
     return static_cast<int>(status);
-}
-
-// The fixed drives now, with the sizes the drive list shows: all bytes and
-// all free bytes.
-FixedDrives ReadFixedDrives()
-{
-    FixedDrives fixed;
-    DriveRootList list = ReadDriveRoots();
-    WalkDriveRoots(list.roots.get(), list.driveMask, [&fixed](int drive, const wchar_t* root) {
-        ULARGE_INTEGER available, total, totalFree;
-        if (GetDriveTypeW(root) != DRIVE_FIXED || !GetDiskFreeSpaceExW(root, &available, &total, &totalFree))
-            return;
-        fixed.Mask |= 1u << drive;
-        fixed.Capacity[drive] = total.QuadPart;
-        fixed.Free[drive] = totalFree.QuadPart;
-    });
-    return fixed;
 }
 
 void PrintDriveList()
@@ -117,34 +94,26 @@ void PrintDriveList()
 // told once, as Apply does.
 int RunVerbs(const VerbRequest& request)
 {
-    if (request.ErrorStringId != 0) {
-        PrintString(STD_ERROR_HANDLE, request.ErrorStringId, { request.ErrorArgument });
-        return VERB_MALFORMED;
-    }
-    LoadDriveSettings();
-    if (request.Set) {
-        DriveSettingsImage changed;
-        std::memcpy(changed, DriveSettingsTable, sizeof(changed));
-        const int notFixed = ApplyAssignments(changed, request.Drives, ReadFixedDrives());
-        if (notFixed >= 0) {
-            PrintString(STD_ERROR_HANDLE, IDS_VERB_NOT_FIXED, { DriveLetter(notFixed) });
-            return VERB_NOT_FIXED;
-        }
-        std::memcpy(DriveSettingsTable, changed, sizeof(changed));
-    }
-    if (request.OsWarning && !IsOsLowSpaceSwitchAvailable()) {
-        PrintString(STD_ERROR_HANDLE, IDS_VERB_OSWARNING_UNAVAILABLE, {});
-        return ERROR_NOT_SUPPORTED;
+    FixedDrives fixed;
+    const VerbProblem problem = CheckVerbsHere(request, fixed);
+    if (problem.ExitCode != VERB_DONE) {
+        PrintString(STD_ERROR_HANDLE, problem.StringId, { problem.Argument });
+        return problem.ExitCode;
     }
     if (request.Check)
         return VERB_DONE;
 
+    LoadDriveSettings();
+    if (request.Set)
+        ApplyAssignments(DriveSettingsTable, request.Drives, fixed);
     bool keyFailed = false;
     DWORD status = ERROR_SUCCESS;
     if (request.Set)
         status = WriteDriveSettings(keyFailed);
     if (status == ERROR_SUCCESS && request.OsWarning)
         status = StoreOsLowSpaceSwitch(!request.OsWarningOn, keyFailed);
+    if (status == ERROR_SUCCESS && request.RestoreOsWarning)
+        status = RestoreOsLowSpaceSwitch();
     if (request.Set || request.OsWarning) {
         CreateSignalEvents();
         NotifySettingsChanged();

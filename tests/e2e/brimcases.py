@@ -43,7 +43,8 @@ def _rc_text(literal):
 
 class ProgramResources:
     """The numeric ids (every #define of the script and of the project's
-    headers it includes), the string table and the dialog captions of one
+    headers it includes), the string table (the script's and that of the
+    scripts it includes from its folder) and the dialog captions of one
     program's resource script."""
 
     def __init__(self, script):
@@ -51,6 +52,9 @@ class ProgramResources:
         self.ids = {}
         self._read_defines(self.script, set())
         text = self.script.read_text(encoding="utf-8")
+        text += "".join((self.script.parent / name).read_text(encoding="utf-8")
+                        for name in _INCLUDE.findall(text)
+                        if name.endswith(".rc") and (self.script.parent / name).is_file())
         self.strings = {}
         for table in re.findall(r"^STRINGTABLE\b.*?^BEGIN\s*$(.*?)^END\s*$", text, re.M | re.S):
             for line in table.splitlines():
@@ -86,8 +90,9 @@ class ProgramResources:
         return self.captions[self.number(name)]
 
 
-def _class_name(source, constant):
-    """A window class name as a program's source defines it."""
+def _source_string(source, constant):
+    """A wide string constant (a window class name, a registry value name)
+    as a program's source defines it."""
     text = (SOURCE_DIR / source).read_text(encoding="utf-8")
     match = re.search(r"\b%s\[\]\s*=\s*L\"([^\"]*)\"" % constant, text)
     if not match:
@@ -96,9 +101,9 @@ def _class_name(source, constant):
 
 
 def _format(template, *values):
-    """Fills a string-table text's %c / %s / %u / %d in order."""
+    """Fills a string-table text's %c / %s / %u / %d in order; %% is %."""
     parts = iter(values)
-    return re.sub(r"%(?:I64)?[csud]", lambda m: str(next(parts)), template)
+    return re.sub(r"%%|%(?:I64)?[csud]", lambda m: "%" if m.group() == "%%" else str(next(parts)), template)
 
 
 BRIMWATCH = ProgramResources("monitor/BrimWatch.rc")
@@ -123,7 +128,7 @@ PACKED_VERSION = 562967133356032  # 2.4.1.0
 SETTINGS_EVENT_NAMES = ("Global\\CA56EB1D-CE28-487d-8572-E071B8507203", "CA56EB1D-CE28-487d-8572-E071B8507203")
 
 # BrimWatch.
-MONITOR_CLASS = _class_name("monitor/Monitor.cpp", "MONITOR_CLASS_NAME")
+MONITOR_CLASS = _source_string("monitor/Monitor.cpp", "MONITOR_CLASS_NAME")
 MONITOR_TITLE = BRIMWATCH.string("IDS_APP_TITLE")
 BALLOON_TITLE = BRIMWATCH.string("IDS_BALLOON_TITLE")
 MUTE_QUESTION = BRIMWATCH.string("IDS_MUTE_QUESTION")
@@ -136,7 +141,7 @@ RECORDS_DIR = r"C:\brim-records"
 TOOLS_DIR = r"C:\brim-tools"  # stand-ins for tools found on the search path
 
 # BrimSet.
-FRAME_CLASS = _class_name("config/BrimSet.cpp", "FRAME_CLASS_NAME")
+FRAME_CLASS = _source_string("config/BrimSet.cpp", "FRAME_CLASS_NAME")
 INSTALL_DIR = r"C:\Program Files\Velloran\Brimline"
 BRIMSET_EXE = INSTALL_DIR + r"\BrimSet.exe"
 TITLE = BRIMSET.caption("IDD_DRIVELIST")
@@ -167,11 +172,19 @@ DEFRAGMENT = BRIMSET.string("IDS_RECOMMEND_DEFRAGMENT")
 QUESTION = BRIMSET.string("IDS_CONFIRM_DISCARD")
 SETTINGS_DENIED = BRIMSET.string("IDS_SETTINGS_ACCESS_DENIED")
 POLICY_DENIED = BRIMSET.string("IDS_POLICY_ACCESS_DENIED")
+# Beside the drive settings: the policy value as it was before BrimSet
+# switched the operating system's warning off.
+OS_WARNING_RECORD = _source_string("config/OsWarningRecord.cpp", "OS_WARNING_RECORD_VALUE")
 
 # VelloranUpdater.
 UPDATE_POLICY_KEY = r"HKLM\Software\Policies\Velloran\Brimline"
 UPDATE_TITLE = UPDATER.caption("IDD_UPDATE")
 IDC_MESSAGE = UPDATER.id("IDC_MESSAGE")
+
+
+def brimset_text(name, *values):
+    """One of BrimSet's string-table texts, filled with the values."""
+    return _format(BRIMSET.string(name), *values)
 
 
 def updater_text(name, *values):

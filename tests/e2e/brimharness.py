@@ -111,6 +111,7 @@ ENVS_DIR = BUILD_DIR / "wine-envs"
 _PROGRAM_DIRS = {
     "brimwatch.exe": ("monitor", "BrimWatch.exe"),
     "brimset.exe": ("config", "BrimSet.exe"),
+    "brimsetcheck.dll": ("config", "BrimSetCheck.dll"),
     "velloranupdater.exe": ("updater", "VelloranUpdater.exe"),
     "brimdriver.exe": ("tests/driver", "BrimDriver.exe"),
 }
@@ -129,10 +130,10 @@ WINESERVER = "/usr/lib/wine/wineserver"
 
 
 def program(name):
-    """Path of BrimWatch.exe, BrimSet.exe, VelloranUpdater.exe or BrimDriver.exe
-    in the build dir."""
+    """Path of BrimWatch.exe, BrimSet.exe, VelloranUpdater.exe, BrimDriver.exe
+    or the installer's BrimSetCheck.dll in the build dir."""
     key = name.lower()
-    if not key.endswith(".exe"):
+    if not key.endswith((".exe", ".dll")):
         key += ".exe"
     if key not in _PROGRAM_DIRS:
         raise ValueError("unknown program %r" % name)
@@ -1417,7 +1418,7 @@ def _letter(letter):
     return letter
 
 
-_REG_TYPES = {"REG_SZ": 1, "REG_EXPAND_SZ": 2, "REG_BINARY": 3, "REG_DWORD": 4, "REG_MULTI_SZ": 7, "REG_QWORD": 11}
+_REG_TYPES = {"REG_NONE": 0, "REG_SZ": 1, "REG_EXPAND_SZ": 2, "REG_BINARY": 3, "REG_DWORD": 4, "REG_MULTI_SZ": 7, "REG_QWORD": 11}
 _REG_HIVES = {"hklm": "HKLM", "hkey_local_machine": "HKLM", "hkcu": "HKCU", "hkey_current_user": "HKCU"}
 
 

@@ -2,17 +2,11 @@
 write and print without a window, check every assignment before writing,
 and say what went wrong in a line and an exit code."""
 
-import re
 import unittest
 
 from brimharness import MiB, parse_drive_settings
-from brimcases import BRIMSET, BRIMSET_EXE, ConfigTestCase, fifteen_percent
-
-
-def text(name, *values):
-    """A verb's text from the string table, its %c / %s / %u filled in order."""
-    parts = iter(values)
-    return re.sub(r"%%|%[csu]", lambda m: "%" if m.group() == "%%" else str(next(parts)), BRIMSET.string(name))
+from brimcases import (BRIMSET, BRIMSET_EXE, OS_WARNING_RECORD, POLICY_KEY, SETTINGS_KEY, ConfigTestCase,
+                       brimset_text as text, fifteen_percent)
 
 
 class VerbsTest(ConfigTestCase):
@@ -39,6 +33,29 @@ class VerbsTest(ConfigTestCase):
             self.assertEqual(self.brimset(*args), (0, [], []))
             self.assert_signalled(waiter)
             self.assertEqual(self.policy_value(), ("REG_DWORD", value))
+
+    def test_restoreoswarning_gives_back_what_oswarning_off_found(self):
+        def state():
+            return self.policy_value(), self.env.reg_query(SETTINGS_KEY, OS_WARNING_RECORD, view=32)
+
+        self.env.reg_add(POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 7, view=64)
+        for args, after in [
+                (("/oswarning", "off"), (("REG_DWORD", 1), ("REG_DWORD", 7))),
+                # BrimSet's own 1 is not taken for an administrator's.
+                (("/oswarning", "off"), (("REG_DWORD", 1), ("REG_DWORD", 7))),
+                (("/restoreoswarning",), (("REG_DWORD", 7), None)),
+                (("/restoreoswarning",), (("REG_DWORD", 7), None)),
+                (("/oswarning", "off"), (("REG_DWORD", 1), ("REG_DWORD", 7))),
+                # Switched on again: nothing left to give back.
+                (("/oswarning", "on"), (("REG_DWORD", 0), None)),
+                (("/restoreoswarning",), (("REG_DWORD", 0), None))]:
+            self.assertEqual(self.brimset(*args), (0, [], []), args)
+            self.assertEqual(state(), after, args)
+        # Changed by someone else since BrimSet switched it off: theirs stays.
+        self.assertEqual(self.brimset("/oswarning", "off"), (0, [], []))
+        self.env.reg_add(POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 5, view=64)
+        self.assertEqual(self.brimset("/restoreoswarning"), (0, [], []))
+        self.assertEqual(state(), (("REG_DWORD", 5), None))
 
     def test_a_bad_verb_writes_nothing_and_says_which(self):
         stored = self.env.set_drive_settings({"d": (1, 3 * MiB)})

@@ -19,7 +19,8 @@ from pathlib import Path
 
 from brimharness import (BUILD_DIR, SOURCE_DIR, MiB, WineEnv, in_ci, parse_drive_settings, program, read_records,
                          require_programs, wait_for)
-from brimcases import IDC_CLOSE, IDC_HELPPAGE, IDM_CONFIGURE, MONITOR_CLASS, TITLE, WM_COMMAND
+from brimcases import (IDC_CLOSE, IDC_HELPPAGE, IDM_CONFIGURE, MONITOR_CLASS, OS_WARNING_RECORD, SETTINGS_KEY, TITLE,
+                       WM_COMMAND, brimset_text)
 
 
 WXS = SOURCE_DIR / "cmake" / "Brimline.wxs"
@@ -50,8 +51,9 @@ INSTALLED_FILES = PROGRAMS + (r"docs\Brimline.html",)
 
 
 # Custom action type bits.
-CA_EXE_FROM_BINARY = 2
+CA_DLL_FROM_BINARY = 1
 CA_EXE_FROM_FILE = 18
+CA_ERROR = 19
 CA_SET_PROPERTY = 51
 CA_CONTINUE = 64
 CA_IN_SCRIPT = 1024
@@ -177,6 +179,14 @@ class PackageTablesTest(unittest.TestCase):
             self.assertEqual([int(location[1]) & 0x3F] + location[2:4],
                              [CA_SET_PROPERTY, "ARPINSTALLLOCATION", "[INSTALLDIR]"])
             self.check_settings_actions(actions, sequence, props)
+            self.check_install_folder_actions(actions, sequence, arch)
+            # The warning given back in the elevated script before the
+            # files go, never failing the uninstall, and not at an
+            # upgrade's removal (which Wine's installer does not mark).
+            restore = int(actions.pop("RestoreOsWarning")[1])
+            self.assertEqual(restore & (CA_IN_SCRIPT | CA_NO_IMPERSONATE | CA_CONTINUE),
+                             CA_IN_SCRIPT | CA_NO_IMPERSONATE | CA_CONTINUE)
+            self.assertEqual(sequence["RestoreOsWarning"][0], 'REMOVE~="ALL" AND NOT UPGRADINGPRODUCTCODE')
             self.assertEqual(set(actions), {"CloseMonitorsEarly", "CloseMonitors"})
             for name, row in actions.items():
                 kind = int(row[1])
@@ -193,6 +203,8 @@ class PackageTablesTest(unittest.TestCase):
             self.assertLess(at["CloseMonitorsEarly"], at["InstallValidate"])
             self.assertLess(at["InstallInitialize"], at["CloseMonitors"])
             self.assertLess(at["CloseMonitors"], at["RemoveFiles"])
+            self.assertLess(at["InstallInitialize"], at["RestoreOsWarning"])
+            self.assertLess(at["RestoreOsWarning"], at["RemoveFiles"])
             # The older version is removed as a whole, after the checks and
             # before anything of this one is installed.
             self.assertLess(at["InstallValidate"], at["RemoveExistingProducts"])
@@ -217,14 +229,29 @@ class PackageTablesTest(unittest.TestCase):
     def check_settings_actions(self, actions, sequence, props):
         """What an install cannot show: BrimSet's check runs from the package
         before an older version goes, its apply in the elevated script, and
-        WATCH and OSWARNING reach it. Takes the four actions out of `actions`."""
-        kinds = {name: int(actions.pop(name)[1]) for name in
-                 ("SetWatchArguments", "SetOsWarningArguments", "CheckSettings", "ApplySettings")}
-        self.assertEqual((kinds["CheckSettings"], kinds["ApplySettings"] & CA_NO_IMPERSONATE),
-                         (CA_EXE_FROM_BINARY, CA_NO_IMPERSONATE))
+        WATCH and OSWARNING reach it; the upgrade's keeping of the warning
+        never fails an install. Takes the five actions out of `actions`."""
+        kinds = {name: int(actions.pop(name)[1]) for name in ("SetWatchArguments", "SetOsWarningArguments",
+                                                              "CheckSettings", "ApplySettings", "KeepOsWarningOff")}
+        self.assertEqual((kinds["CheckSettings"], kinds["ApplySettings"] & CA_NO_IMPERSONATE, kinds["KeepOsWarningOff"]),
+                         (CA_DLL_FROM_BINARY, CA_NO_IMPERSONATE, CA_DLL_FROM_BINARY | CA_CONTINUE))
         at = {name: seq for name, (_, seq) in sequence.items()}
         self.assertLess(at["CheckSettings"], min(at["InstallValidate"], at["RemoveExistingProducts"]))
         self.assertTrue({"WATCH", "OSWARNING"} <= set(props["SecureCustomProperties"].split(";")))
+
+    def check_install_folder_actions(self, actions, sequence, arch):
+        """What an install of this machine's bitness cannot show: each
+        package compares INSTALLDIR with its own bitness's Program Files,
+        once the folders are known and before anything happens; a product
+        already installed is never refused. Takes the two actions out of
+        `actions`."""
+        folder, refuse = actions.pop("SetProgramFilesOfPackage"), actions.pop("RefuseInstallDir")
+        self.assertEqual([int(folder[1]) & 0x3F, folder[3]], [CA_SET_PROPERTY, "[%s]" % PROGRAM_FILES_PROPERTY[arch]])
+        self.assertEqual(int(refuse[1]), CA_ERROR)
+        self.assertEqual(sequence["RefuseInstallDir"][0], "NOT Installed AND NOT (INSTALLDIR ~<< %s)" % folder[2])
+        at = {name: seq for name, (_, seq) in sequence.items()}
+        self.assertLess(max(at["CostFinalize"], at["SetProgramFilesOfPackage"]), at["RefuseInstallDir"])
+        self.assertLess(at["RefuseInstallDir"], min(at["CloseMonitorsEarly"], at["CheckSettings"]))
 
     def test_tables_of_both_packages(self):
         msi, arch = require_package(self)
@@ -246,14 +273,17 @@ class PackageTablesTest(unittest.TestCase):
         known = {"advapi32", "clbcatq", "combase", "comdlg32", "coml2", "difxapi", "gdi32", "gdiplus", "imagehlp",
                  "imm32", "kernel32", "msctf", "msvcrt", "normaliz", "nsi", "ntdll", "ole32", "oleaut32", "psapi",
                  "rpcrt4", "sechost", "setupapi", "shcore", "shell32", "shlwapi", "user32", "wldap32", "ws2_32"}
+        # The installer's check DLL runs only inside the installer's
+        # custom-action process, which has the system's msi.dll loaded
+        # before it (config/InstallCheck.cpp).
         for name, manifest in (("BrimWatch.exe", "monitor/BrimWatch.manifest"),
-                               ("BrimSet.exe", "config/BrimSet.manifest")):
+                               ("BrimSet.exe", "config/BrimSet.manifest"), ("BrimSetCheck.dll", None)):
             require_programs(self, name)
             dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(program(name))], check=True,
                                   capture_output=True, text=True, timeout=60).stdout
             imports = {dll.lower()[:-4] for dll in re.findall(r"DLL Name: (\S+)", dump)}
-            allowed = set(known)
-            if "Microsoft.Windows.Common-Controls" in (SOURCE_DIR / manifest).read_text(encoding="utf-8"):
+            allowed = set(known) | ({"msi"} if name == "BrimSetCheck.dll" else set())
+            if manifest and "Microsoft.Windows.Common-Controls" in (SOURCE_DIR / manifest).read_text(encoding="utf-8"):
                 allowed.add("comctl32")
             self.assertIn("kernel32", imports)
             self.assertEqual({dll for dll in imports if dll not in allowed and not dll.startswith("api-ms-win-")},
@@ -286,6 +316,15 @@ class InstallerTest(unittest.TestCase):
 
     def installed(self, name):
         return self.env.to_host(self.install_dir + "\\" + name)
+
+    def brimset(self, *args):
+        """Runs the installed BrimSet with verbs; its exit code."""
+        return self.env.wine(self.install_dir + r"\BrimSet.exe", *args, timeout=60).returncode
+
+    def os_warning(self):
+        """(policy value, BrimSet's record of it) as reg_query gives them."""
+        return (self.env.reg_query(POLICY_KEY, "NoLowDiskSpaceChecks", view=64),
+                self.env.reg_query(SETTINGS_KEY, OS_WARNING_RECORD, view=32))
 
     def run_value(self, view=None):
         found = self.env.reg_query(RUN_KEY, RUN_VALUE, view=view or self.view)
@@ -374,10 +413,15 @@ class InstallerTest(unittest.TestCase):
         env = self.make_env()
         env.set_drive_settings({"d": (1, 8 * MiB)})
         settings = env.drive_settings()
+        # The operating system's warning is off by the administrator's
+        # policy: BrimSet switching it off as well takes nothing over.
+        env.reg_add(POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 1, view=64)
         msi = self.stage(self.msi)
 
         code, log = self.msiexec("/i", msi, log="install.log")
         self.assertEqual(code, 0, log[-3000:])
+        self.assertEqual(self.brimset("/oswarning", "off"), 0)
+        self.assertEqual(self.os_warning(), (("REG_DWORD", 1), None))
         for name in INSTALLED_FILES:
             self.assertTrue(self.installed(name).is_file(), name)
         self.assertEqual(self.run_value(), '"%s\\BrimWatch.exe"' % self.install_dir)
@@ -414,6 +458,7 @@ class InstallerTest(unittest.TestCase):
         self.assertEqual(self.shortcuts(), [])
         self.assertEqual(self.products(), [])
         self.assertEqual(env.drive_settings(), settings, "the administrator's settings must survive")
+        self.assertEqual(self.os_warning(), (("REG_DWORD", 1), None), "the policy's value must stay")
 
     def test_settings_given_at_install_and_a_bad_one_changes_nothing(self):
         env = self.make_env()
@@ -424,7 +469,7 @@ class InstallerTest(unittest.TestCase):
         total = int(re.search(r"total=(\d+)", env.driver_ok("freespace", "D:")).group(1))
         settings = parse_drive_settings(env.drive_settings())
         self.assertEqual((settings["D"], settings["E"]), ((1, total // 10), (0, 5 * MiB)))
-        self.assertEqual(env.reg_query(POLICY_KEY, "NoLowDiskSpaceChecks", view=64), ("REG_DWORD", 1))
+        self.assertEqual(self.os_warning(), (("REG_DWORD", 1), ("REG_NONE", b"")))
         self.assertEqual([env.reg_query(EVENT_SOURCE_KEY, name, view=64) for name in ("EventMessageFile",
                                                                                        "TypesSupported")],
                          [("REG_SZ", self.install_dir + "\\BrimWatch.exe"), ("REG_DWORD", 7)])
@@ -432,16 +477,40 @@ class InstallerTest(unittest.TestCase):
         self.assertEqual(code, 0, log[-3000:])
         self.assertNotEqual(env.wine("reg", "query", EVENT_SOURCE_KEY, "/reg:64").returncode, 0,
                             "the event source's key stayed")
+        # BrimSet switched the warning off where there was no value: none.
+        self.assertEqual(self.os_warning(), (None, None), "the operating system's warning stayed off")
 
-        # A bad assignment: the install fails before it changes anything.
+        # Refused before anything changes: a folder outside Program Files,
+        # and a bad assignment, whose sentence reaches the log (brackets
+        # included, which the installer would otherwise read as a name).
+        # Meanwhile the administrator's policy switches the warning off.
+        env.reg_add(POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 1, view=64)
         stored = env.drive_settings()
-        code, log = self.msiexec("/i", msi, "WATCH=D:=8192 E:=lots", "OSWARNING=on", log="install-bad.log")
-        self.assertNotEqual(code, 0, "a bad WATCH must fail the install")
-        self.assertTrue(action_starts(log, "CheckSettings"), log[-3000:])
-        self.assertFalse(action_starts(log, "InstallFiles"), "the install went on after the check")
-        self.assertEqual(env.drive_settings(), stored)
-        self.assertEqual(env.reg_query(POLICY_KEY, "NoLowDiskSpaceChecks", view=64), ("REG_DWORD", 1))
-        self.assertEqual(self.products(), [])
+        bad = "E:=lots[ProductName]"
+        for args, action, message in (
+                (("INSTALLDIR=C:\\Brimline",), "RefuseInstallDir", None),
+                (("WATCH=D:=8192 " + bad, "OSWARNING=on"), "CheckSettings",
+                 brimset_text("IDS_VERB_BAD_ASSIGNMENT", bad))):
+            with self.subTest(action=action):
+                code, log = self.msiexec("/i", msi, *args, log="install-%s.log" % action)
+                self.assertNotEqual(code, 0, "the install must fail")
+                self.assertTrue(action_starts(log, action), log[-3000:])
+                self.assertFalse(action_starts(log, "InstallFiles"), "the install went on after " + action)
+                if message:
+                    self.assertIn(message, log)
+                self.assertEqual(env.drive_settings(), stored)
+                self.assertEqual(self.os_warning(), (("REG_DWORD", 1), None))
+                self.assertEqual(self.products(), [])
+                self.assertFalse(env.to_host("C:\\Brimline").exists())
+
+        # Another folder inside Program Files, in other letters' case, is
+        # taken. (Wine's installer removes a product from the folder it
+        # would choose now, not from where it is: no uninstall here.)
+        custom = r"\Velloran Tools\Brimline"
+        code, log = self.msiexec("/i", msi, "INSTALLDIR=" + PROGRAM_FILES[self.arch].lower() + custom,
+                                 log="install-custom.log")
+        self.assertEqual(code, 0, log[-3000:])
+        self.assertTrue(env.to_host(PROGRAM_FILES[self.arch] + custom + r"\BrimSet.exe").is_file())
 
     def test_later_version_upgrades_in_place(self):
         env = self.make_env()
@@ -458,6 +527,8 @@ class InstallerTest(unittest.TestCase):
 
         code, log = self.msiexec("/i", older, log="install-old.log")
         self.assertEqual(code, 0, log[-3000:])
+        env.reg_add(POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 0, view=64)
+        self.assertEqual(self.brimset("/oswarning", "off"), 0)
         code, log = self.msiexec("/i", rebuilt, log="install-rebuilt.log")
         self.assertEqual(code, 0, log[-3000:])
         self.assertEqual(len(self.products()), 1, "the same version from another build installed beside the first")
@@ -477,6 +548,9 @@ class InstallerTest(unittest.TestCase):
         self.assertEqual(self.run_value(), '"%s\\BrimWatch.exe"' % self.install_dir)
         self.assertEqual(len(self.shortcuts()), 1)
         self.assertEqual(env.drive_settings(), settings)
+        # Only a plain uninstall gives the warning back: the later version
+        # keeps it off, and BrimSet's record of what it was.
+        self.assertEqual(self.os_warning(), (("REG_DWORD", 1), ("REG_DWORD", 0)))
 
         # The older package no longer installs over the later one.
         code, _ = self.msiexec("/i", older, log="downgrade.log")

@@ -48,3 +48,21 @@ TEST(Verbs, EachFormOnTheTable)
     EXPECT_EQ(PercentOf(UINT64_MAX, 100), UINT64_MAX);
     EXPECT_EQ(PercentOf(199, 50), 99u);
 }
+
+TEST(Verbs, CheckStopsAtTheFirstProblemInItsOrder)
+{
+    FixedDrives fixed;
+    fixed.Mask = 1u << 2;
+    VerbProblem p = CheckVerbRequest(Parse({ L"/set", L"Q:=on", L"/oswarning", L"maybe" }), fixed, false);
+    EXPECT_EQ(p.ExitCode, VERB_MALFORMED);
+    EXPECT_EQ(p.StringId, IDS_VERB_BAD_OSWARNING);
+    EXPECT_STREQ(p.Argument.str, L"maybe");
+    p = CheckVerbRequest(Parse({ L"/set", L"C:=on", L"q:=5%", L"/oswarning", L"off" }), fixed, false);
+    EXPECT_EQ(p.ExitCode, VERB_NOT_FIXED);
+    EXPECT_EQ(p.Argument.ch, L'Q');
+    // Only where the system has no such warning, which no test machine is.
+    p = CheckVerbRequest(Parse({ L"/set", L"C:=on", L"/oswarning", L"off" }), fixed, false);
+    EXPECT_EQ(p.ExitCode, VERB_UNSUPPORTED);
+    EXPECT_EQ(p.StringId, IDS_VERB_OSWARNING_UNAVAILABLE);
+    EXPECT_EQ(CheckVerbRequest(Parse({ L"/set", L"C:=on", L"/oswarning", L"off" }), fixed, true).ExitCode, VERB_DONE);
+}

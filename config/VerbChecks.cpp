@@ -1,0 +1,53 @@
+#include "VerbChecks.h"
+
+#include "DriveQueries.h"
+
+// The verbs' exit codes are Windows error codes, copied by the pure header.
+static_assert(VERB_MALFORMED == ERROR_INVALID_PARAMETER && VERB_NOT_FIXED == ERROR_INVALID_DRIVE &&
+                  VERB_UNSUPPORTED == ERROR_NOT_SUPPORTED,
+              "VerbLogic.h's exit codes are these Windows errors");
+
+bool IsOsLowSpaceSwitchAvailable()
+{
+    OSVERSIONINFOEXW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    version.dwMajorVersion = 5;
+    version.dwMinorVersion = 1;
+    version.wServicePackMajor = 3;
+    DWORDLONG conditions = 0;
+    conditions = VerSetConditionMask(conditions, VER_MAJORVERSION, VER_GREATER_EQUAL);
+    conditions = VerSetConditionMask(conditions, VER_MINORVERSION, VER_GREATER_EQUAL);
+    conditions = VerSetConditionMask(conditions, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
+    return VerifyVersionInfoW(&version, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, conditions) !=
+           FALSE;
+}
+
+FixedDrives ReadFixedDrives()
+{
+    FixedDrives fixed;
+    DriveRootList list = ReadDriveRoots();
+    WalkDriveRoots(list.roots.get(), list.driveMask, [&fixed](int drive, const wchar_t* root) {
+        ULARGE_INTEGER available, total, totalFree;
+        if (GetDriveTypeW(root) != DRIVE_FIXED || !GetDiskFreeSpaceExW(root, &available, &total, &totalFree))
+            return;
+        fixed.Mask |= 1u << drive;
+        fixed.Capacity[drive] = total.QuadPart;
+        fixed.Free[drive] = totalFree.QuadPart;
+    });
+    return fixed;
+}
+
+VerbProblem CheckVerbsHere(const VerbRequest& request, FixedDrives& fixed)
+{
+    // The drives are asked only when an assignment may need them.
+    fixed = request.Set ? ReadFixedDrives() : FixedDrives();
+    return CheckVerbRequest(request, fixed, IsOsLowSpaceSwitchAvailable());
+}
+
+size_t LoadFormattedString(HMODULE module, UINT stringId, std::initializer_list<FormatArg> args, wchar_t* out,
+                           size_t capacity)
+{
+    wchar_t format[VERB_LINE_CAPACITY] = L"";
+    LoadStringW(module, stringId, format, VERB_LINE_CAPACITY);
+    return FormatText(out, capacity, format, args);
+}
