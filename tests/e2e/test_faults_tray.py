@@ -162,6 +162,8 @@ class NoNotificationAreaTest(MonitorTestCase):
             if wait_for(lambda: added in standin.read_text(errors="replace"), 3):
                 break
         self.assertIn(added, standin.read_text(errors="replace"))
+        # The stand-in logs the add before the monitor's trace shows it return.
+        wait_for(lambda: self.tray_calls()[-1] == ("notify", NIM_ADD, 1), 5)
         self.assertEqual(self.tray_calls()[-1], ("notify", NIM_ADD, 1))
         # ... and stays: later scans find the icon there and call nothing.
         calls = len(self.tray_calls())
