@@ -144,8 +144,10 @@ unsigned __stdcall EventWaitThread(void* parameter)
 {
     EventWaitPlatform platform = { static_cast<HWND>(parameter),
                                    { SettingsChangedEvent, ThreadStopEvent, MonitorCloseEvent, SettingsKeyEvent } };
-    if (SettingsKeyEvent != nullptr)
+    if (SettingsKeyEvent != nullptr) {
         WatchSettingsKey();
+        PostMessageW(platform.window, WM_RELOADSETTINGS, RELOAD_WITHOUT_RESCAN, 0);
+    }
 
     // Only the events that exist are waited on: a null handle would make
     // every wait fail at once. The list keeps the order of precedence.

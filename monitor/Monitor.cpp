@@ -149,8 +149,12 @@ LRESULT OnTimer(HWND window, WPARAM timerId)
     return 0;
 }
 
-LRESULT OnReloadSettings(HWND window)
+LRESULT OnReloadSettings(HWND window, WPARAM how)
 {
+    if (how == RELOAD_WITHOUT_RESCAN) {
+        LoadDriveSettings();
+        return 0;
+    }
     SettingsReloadTaken();
     LoadDriveSettings();
     const DWORD now = GetTickCount();
@@ -220,7 +224,7 @@ LRESULT CALLBACK MonitorWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
     switch (message) {
     case WM_CREATE: return OnCreate(window);
     case WM_TIMER: return OnTimer(window, wParam);
-    case WM_RELOADSETTINGS: return OnReloadSettings(window);
+    case WM_RELOADSETTINGS: return OnReloadSettings(window, wParam);
     case WM_TRAYICON: return OnTrayIcon(window, wParam, lParam);
     case WM_COMMAND: return OnCommand(window, wParam, lParam);
     case WM_PAINT: return OnPaint(window);

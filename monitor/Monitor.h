@@ -4,8 +4,12 @@
 
 #include <windows.h>
 
-// Posted by the event-wait thread when the settings changed.
+// Posted by the event-wait thread when the settings changed. With wParam
+// RELOAD_WITHOUT_RESCAN the settings are only read again: the thread's
+// first message, once the registry watches the key, covers a change made
+// between the start-up read and the watch.
 constexpr UINT WM_RELOADSETTINGS = WM_USER + 2;
+constexpr WPARAM RELOAD_WITHOUT_RESCAN = 1;
 
 // The program's own module: every resource load uses it.
 extern HINSTANCE ModuleInstance;
