@@ -11,13 +11,16 @@
 
 namespace {
 
-// Set by the registry when the watched key changes; manual reset, so that
-// only the worker thread, just before it waits again, clears it.
-HANDLE SettingsKeyEvent = nullptr;
-// The key the worker thread watches: the settings key, or while that does
-// not exist the nearest parent that does (to see it created). Worker
-// thread only.
-UniqueRegKey WatchedKey;
+// Set by the registry when a watched key changes, one event a key (the
+// system may clear an event when a key is armed with it, which would lose
+// another key's report); manual reset, so that only the worker thread,
+// just before it arms the keys again, clears them.
+HANDLE SettingsKeyEvents[2] = {};
+// The keys the worker thread watches: the settings key and its parent
+// (whose report of a subkey gone is what tells of the key's deletion), or,
+// while the settings key does not exist, its nearest existing parent alone
+// (to see it made). Worker thread only.
+UniqueRegKey WatchedKeys[2];
 
 std::atomic<bool> SettingsKeyWatched{ false };
 // The window asked for another try at the watch; no reload goes with it.
@@ -41,53 +44,81 @@ bool TrimToParent(wchar_t* path)
     return true;
 }
 
-// Opens the settings key, or its nearest existing parent, for notification.
-// `isSettingsKey` says which one it got; null when none could be opened.
-HKEY OpenKeyToWatch(bool& isSettingsKey)
+LSTATUS OpenForNotification(const wchar_t* path, UniqueRegKey& key)
+{
+    HKEY opened = nullptr;
+    const LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_NOTIFY | SETTINGS_KEY_VIEW, &opened);
+    if (status == ERROR_SUCCESS)
+        key.Reset(opened);
+    return status;
+}
+
+bool Watch(const UniqueRegKey& key, DWORD filter, HANDLE event)
+{
+    return key && RegNotifyChangeKeyValue(key.Get(), FALSE, filter, event, TRUE) == ERROR_SUCCESS;
+}
+
+// Opens for notification the settings key and its parent, or, while the
+// key does not exist, its nearest existing parent alone (in keys[0]).
+// Returns whether the settings key is among them.
+bool OpenKeysToWatch(UniqueRegKey (&keys)[2])
 {
     wchar_t path[MAX_PATH] = L"";
     lstrcpynW(path, SETTINGS_KEY, MAX_PATH);
-    isSettingsKey = true;
+    bool isSettingsKey = true;
     for (;;) {
-        HKEY key = nullptr;
-        LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_NOTIFY | SETTINGS_KEY_VIEW, &key);
+        const LSTATUS status = OpenForNotification(path, keys[0]);
         if (status == ERROR_SUCCESS)
-            return key;
+            break;
         if (status != ERROR_FILE_NOT_FOUND || !TrimToParent(path))
-            return nullptr;
+            return false;
         isSettingsKey = false;
     }
+    if (isSettingsKey && TrimToParent(path))
+        OpenForNotification(path, keys[1]);
+    return isSettingsKey;
 }
 
-// Points the registry's notification at the key to watch now: the key is
-// opened afresh each time, so that one deleted and created again is
-// followed. A parent is watched for new subkeys only; after it is armed the
-// settings key is looked for once more, in case it came in between.
+// Points the registry's notification at the keys to watch now: they are
+// opened afresh each time, so that a key deleted and made again is
+// followed. A parent is watched for subkeys made or deleted only. When only
+// a parent could be watched, the settings key is looked for once more after
+// it is armed, in case the key came in between.
 void WatchSettingsKey()
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
-        bool isSettingsKey = false;
-        UniqueRegKey key(OpenKeyToWatch(isSettingsKey));
-        // Closing the old key completes its notification: the event is
-        // cleared after that, and before the new one is armed.
-        WatchedKey.Reset();
-        ResetEvent(SettingsKeyEvent);
-        const DWORD filter = isSettingsKey ? REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_CHANGE_NAME
-                                           : REG_NOTIFY_CHANGE_NAME;
-        if (!key || RegNotifyChangeKeyValue(key.Get(), FALSE, filter, SettingsKeyEvent, TRUE) != ERROR_SUCCESS) {
-            SettingsKeyWatched = false;
-            return;
+        UniqueRegKey keys[2];
+        const bool isSettingsKey = OpenKeysToWatch(keys);
+        // Closing the old keys completes their notifications: the event is
+        // cleared after that, and before the new ones are armed.
+        for (int i = 0; i < 2; ++i) {
+            WatchedKeys[i].Reset();
+            ResetEvent(SettingsKeyEvents[i]);
         }
-        WatchedKey = std::move(key);
-        SettingsKeyWatched = isSettingsKey;
-        if (isSettingsKey)
+        const bool keyWatched =
+            Watch(keys[0], isSettingsKey ? REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_CHANGE_NAME : REG_NOTIFY_CHANGE_NAME,
+                  SettingsKeyEvents[0]);
+        const bool parentWatched = isSettingsKey && Watch(keys[1], REG_NOTIFY_CHANGE_NAME, SettingsKeyEvents[1]);
+        WatchedKeys[0] = std::move(keys[0]);
+        WatchedKeys[1] = std::move(keys[1]);
+        SettingsKeyWatched = keyWatched && parentWatched;
+        if (!keyWatched || isSettingsKey)
             return;
-        HKEY created = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0, KEY_NOTIFY | SETTINGS_KEY_VIEW, &created) !=
-            ERROR_SUCCESS)
+        UniqueRegKey made;
+        if (OpenForNotification(SETTINGS_KEY, made) != ERROR_SUCCESS)
             return;
-        RegCloseKey(created);
     }
+}
+
+// After a report of the settings key alone: the same key is armed again,
+// which is all a changed value needs; its deletion is reported through the
+// parent, which has the keys opened afresh.
+void RewatchSettingsKey()
+{
+    ResetEvent(SettingsKeyEvents[0]);
+    if (!SettingsKeyWatched ||
+        !Watch(WatchedKeys[0], REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_CHANGE_NAME, SettingsKeyEvents[0]))
+        WatchSettingsKey();
 }
 
 void PostReload(HWND window)
@@ -126,11 +157,15 @@ struct EventWaitPlatform {
         switch (event) {
         case MONITOR_EVENT_SETTINGS_CHANGED: PostReload(window); break;
         case MONITOR_EVENT_MONITOR_CLOSE: PostMessageW(window, WM_CLOSE, 0, 0); break;
-        case MONITOR_EVENT_SETTINGS_KEY: {
+        case MONITOR_EVENT_SETTINGS_KEY:
+        case MONITOR_EVENT_SETTINGS_PARENT: {
             // Armed again before the reload reads the value: a change after
             // the read sets the event again.
             const bool retryOnly = WatchRetryRequested.exchange(false);
-            WatchSettingsKey();
+            if (event == MONITOR_EVENT_SETTINGS_KEY && !retryOnly)
+                RewatchSettingsKey();
+            else
+                WatchSettingsKey();
             if (!retryOnly)
                 PostReload(window);
             break;
@@ -143,8 +178,9 @@ struct EventWaitPlatform {
 unsigned __stdcall EventWaitThread(void* parameter)
 {
     EventWaitPlatform platform = { static_cast<HWND>(parameter),
-                                   { SettingsChangedEvent, ThreadStopEvent, MonitorCloseEvent, SettingsKeyEvent } };
-    if (SettingsKeyEvent != nullptr) {
+                                   { SettingsChangedEvent, ThreadStopEvent, MonitorCloseEvent, SettingsKeyEvents[0],
+                                     SettingsKeyEvents[1] } };
+    if (SettingsKeyEvents[0] != nullptr && SettingsKeyEvents[1] != nullptr) {
         WatchSettingsKey();
         PostMessageW(platform.window, WM_RELOADSETTINGS, RELOAD_WITHOUT_RESCAN, 0);
     }
@@ -162,7 +198,8 @@ unsigned __stdcall EventWaitThread(void* parameter)
 
 HANDLE StartEventWaitThread(HWND window)
 {
-    SettingsKeyEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    for (HANDLE& event : SettingsKeyEvents)
+        event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     return reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, EventWaitThread, window, 0, nullptr));
 }
 
@@ -173,10 +210,10 @@ bool IsSettingsKeyWatched()
 
 void RetrySettingsWatch()
 {
-    if (SettingsKeyEvent == nullptr)
+    if (SettingsKeyEvents[0] == nullptr || SettingsKeyEvents[1] == nullptr)
         return;
     WatchRetryRequested = true;
-    SetEvent(SettingsKeyEvent);
+    SetEvent(SettingsKeyEvents[0]);
 }
 
 void SettingsReloadTaken()

@@ -61,21 +61,22 @@ inline bool IsScanDue(uint32_t now, uint32_t scanDue)
 }
 
 // The worker thread's events, in the order of precedence of its wait. The
-// last is the process's own, unnamed: set when the registry reports a
-// change of the settings key (or of the parent it waits on to be created).
+// last two are the process's own, unnamed: set when the registry reports a
+// change of the settings key, and of its parent (a subkey made or deleted).
 enum MonitorEvent {
     MONITOR_EVENT_SETTINGS_CHANGED = 0,
     MONITOR_EVENT_THREAD_STOP = 1,
     MONITOR_EVENT_MONITOR_CLOSE = 2,
     MONITOR_EVENT_SETTINGS_KEY = 3,
+    MONITOR_EVENT_SETTINGS_PARENT = 4,
 };
-constexpr size_t MONITOR_EVENT_COUNT = 4;
+constexpr size_t MONITOR_EVENT_COUNT = 5;
 
 // Whether other processes can reach the event: only the named ones can be
 // left signalled by somebody else, and only they are ever held off.
 inline bool IsNamedMonitorEvent(MonitorEvent event)
 {
-    return event != MONITOR_EVENT_SETTINGS_KEY;
+    return event <= MONITOR_EVENT_MONITOR_CLOSE;
 }
 
 // Keeps the handles that exist, in order, and notes which event each one
