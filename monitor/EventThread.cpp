@@ -22,6 +22,10 @@ HANDLE SettingsKeyEvents[2] = {};
 // (to see it made). Worker thread only.
 UniqueRegKey WatchedKeys[2];
 
+// What a report of the settings key itself covers: its values, and its
+// subkeys made or deleted.
+constexpr DWORD SETTINGS_KEY_FILTER = REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_CHANGE_NAME;
+
 std::atomic<bool> SettingsKeyWatched{ false };
 // The window asked for another try at the watch; no reload goes with it.
 std::atomic<bool> WatchRetryRequested{ false };
@@ -96,8 +100,7 @@ void WatchSettingsKey()
             ResetEvent(SettingsKeyEvents[i]);
         }
         const bool keyWatched =
-            Watch(keys[0], isSettingsKey ? REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_CHANGE_NAME : REG_NOTIFY_CHANGE_NAME,
-                  SettingsKeyEvents[0]);
+            Watch(keys[0], isSettingsKey ? SETTINGS_KEY_FILTER : REG_NOTIFY_CHANGE_NAME, SettingsKeyEvents[0]);
         const bool parentWatched = isSettingsKey && Watch(keys[1], REG_NOTIFY_CHANGE_NAME, SettingsKeyEvents[1]);
         WatchedKeys[0] = std::move(keys[0]);
         WatchedKeys[1] = std::move(keys[1]);
@@ -116,8 +119,7 @@ void WatchSettingsKey()
 void RewatchSettingsKey()
 {
     ResetEvent(SettingsKeyEvents[0]);
-    if (!SettingsKeyWatched ||
-        !Watch(WatchedKeys[0], REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_CHANGE_NAME, SettingsKeyEvents[0]))
+    if (!SettingsKeyWatched || !Watch(WatchedKeys[0], SETTINGS_KEY_FILTER, SettingsKeyEvents[0]))
         WatchSettingsKey();
 }
 

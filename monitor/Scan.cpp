@@ -73,20 +73,23 @@ void SetLowSpaceBalloon(NOTIFYICONDATAW& data, int driveIndex, BalloonKind kind,
     data.dwInfoFlags = kind;
 }
 
+// The free and total bytes available to the user on the drive of `root`.
+bool QueryDriveSpace(const wchar_t* root, DriveSpace& space)
+{
+    ULARGE_INTEGER freeBytes = {};
+    ULARGE_INTEGER totalBytes = {};
+    if (!GetDiskFreeSpaceExW(root, &freeBytes, &totalBytes, nullptr))
+        return false;
+    space.freeBytes = freeBytes.QuadPart;
+    space.totalBytes = totalBytes.QuadPart;
+    return true;
+}
+
 // The drives and the shell's notification area, as the pass sees them.
 struct ShellTray {
     HWND window;
 
-    bool QuerySpace(const wchar_t* root, DriveSpace* space)
-    {
-        ULARGE_INTEGER freeBytes = {};
-        ULARGE_INTEGER totalBytes = {};
-        if (!GetDiskFreeSpaceExW(root, &freeBytes, &totalBytes, nullptr))
-            return false;
-        space->freeBytes = freeBytes.QuadPart;
-        space->totalBytes = totalBytes.QuadPart;
-        return true;
-    }
+    bool QuerySpace(const wchar_t* root, DriveSpace* space) { return QueryDriveSpace(root, *space); }
 
     bool IsFixed(const wchar_t* root) { return GetDriveTypeW(root) == DRIVE_FIXED; }
 
@@ -132,11 +135,10 @@ struct ShellTray {
 // The free bytes available to the user on a drive, queried by its index.
 bool QueryFreeBytes(int driveIndex, uint64_t& freeBytes)
 {
-    std::wstring root = DriveRootPath(driveIndex);
-    ULARGE_INTEGER available = {};
-    if (!GetDiskFreeSpaceExW(root.c_str(), &available, nullptr, nullptr))
+    DriveSpace space = {};
+    if (!QueryDriveSpace(DriveRootPath(driveIndex).c_str(), space))
         return false;
-    freeBytes = available.QuadPart;
+    freeBytes = space.freeBytes;
     return true;
 }
 

@@ -133,7 +133,7 @@ void ScanWatchedDrives(const DriveSettingsImage& settings, uint32_t& iconMask, u
         const uint32_t bit = DriveBit(index);
         if ((candidates & bit) == 0)
             continue;
-        const wchar_t root[] = { static_cast<wchar_t>(L'A' + index), L':', L'\\', L'\0' };
+        const wchar_t root[] = { DriveLetter(index), L':', L'\\', L'\0' };
         DriveSpace space = {};
         if (!tray.QuerySpace(root, &space))
             continue;
