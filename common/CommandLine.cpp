@@ -28,6 +28,17 @@ bool HasCloseSwitch(int argc, const wchar_t* const* argv, CharUpperFunction uppe
     return HasSwitch(argc, argv, L'U', upper);
 }
 
+bool OnlyCloseSwitches(int argc, const wchar_t* const* argv, CharUpperFunction upper)
+{
+    if (argc < 2 || argv == nullptr)
+        return false;
+    for (int i = 1; i < argc; ++i) {
+        if (!IsCloseSwitch(argv[i], upper))
+            return false;
+    }
+    return true;
+}
+
 const wchar_t* SkipProgramToken(const wchar_t* commandLine)
 {
     const wchar_t* p = commandLine != nullptr ? commandLine : L"";

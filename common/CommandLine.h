@@ -19,6 +19,11 @@ bool IsCloseSwitch(const wchar_t* argument, CharUpperFunction upper);
 // Whether any argument after the program name (argv[0]) is the close switch.
 bool HasCloseSwitch(int argc, const wchar_t* const* argv, CharUpperFunction upper);
 
+// Whether there are arguments after the program name and every one is the
+// close switch: the configuration program's close request. Any other
+// argument beside it makes the command line a (malformed) verb request.
+bool OnlyCloseSwitches(int argc, const wchar_t* const* argv, CharUpperFunction upper);
+
 // What follows the program token of a process's command line, as the
 // system's parser skips that token (a quoted token ends at the next quote, a
 // plain one at white space), without the white space after it.

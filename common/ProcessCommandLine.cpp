@@ -5,8 +5,6 @@
 
 #include "Handles.h"
 
-namespace {
-
 // CharUpperW takes a single character in the low word of its pointer
 // argument and returns it the same way.
 wchar_t UpperChar(wchar_t c)
@@ -14,8 +12,6 @@ wchar_t UpperChar(wchar_t c)
     LPWSTR upper = CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(c)));
     return static_cast<wchar_t>(reinterpret_cast<ULONG_PTR>(upper));
 }
-
-}  // namespace
 
 bool CommandLineHasSwitch(SwitchRule rule)
 {

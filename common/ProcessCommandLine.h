@@ -4,6 +4,10 @@
 
 #include "CommandLine.h"
 
+// Upper-cases one character as the system does (CharUpperW on a single
+// character), for the rules of CommandLine.h.
+wchar_t UpperChar(wchar_t c);
+
 // A rule over the arguments, argv[0] being the program: HasCloseSwitch,
 // HasRestartSwitch.
 typedef bool (*SwitchRule)(int argc, const wchar_t* const* argv, CharUpperFunction upper);

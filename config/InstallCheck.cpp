@@ -33,6 +33,7 @@
 
 #include "Handles.h"
 #include "OsWarningRecord.h"
+#include "ProcessCommandLine.h"
 #include "VerbChecks.h"
 
 // This DLL's own image, for its string table.
@@ -92,17 +93,33 @@ void ReportError(MSIHANDLE install, const wchar_t* text)
 // lets the install go on, ERROR_INSTALL_FAILURE ends it.
 extern "C" UINT WINAPI CheckSettings(MSIHANDLE install)
 {
-    // Split as the installed BrimSet's command line will be: the shell's
-    // rules, after a program name.
-    const std::wstring commandLine = L"BrimSet.exe " + GetProperty(install, ARGUMENTS_PROPERTY);
-    int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(commandLine.c_str(), &argc);
-    if (argv == nullptr)
-        return ERROR_INSTALL_FAILURE;
-    UniqueLocalMemory owned(argv);
-
-    FixedDrives fixed;
-    const VerbProblem problem = CheckVerbsHere(ParseVerbs(argc, argv), fixed);
+    // Each property holds only what it is for: WATCH drive assignments,
+    // OSWARNING on or off. Anything else there (a verb, the close switch, a
+    // quote) would change the installed BrimSet's command line.
+    VerbProblem problem;
+    std::wstring fault;
+    const std::wstring watch = GetProperty(install, L"WATCH");
+    const std::wstring osWarning = GetProperty(install, L"OSWARNING");
+    if (!watch.empty() && !IsDriveAssignmentList(watch.c_str(), fault)) {
+        problem.ExitCode = VERB_MALFORMED;
+        problem.StringId = IDS_VERB_BAD_ASSIGNMENT;
+        problem.Argument = fault.c_str();
+    } else if (!osWarning.empty() && !IsOsWarningValue(osWarning.c_str())) {
+        problem.ExitCode = VERB_MALFORMED;
+        problem.StringId = IDS_VERB_BAD_OSWARNING;
+        problem.Argument = osWarning.c_str();
+    } else {
+        // Split as the installed BrimSet's command line will be: the
+        // shell's rules, after a program name.
+        const std::wstring commandLine = L"BrimSet.exe " + GetProperty(install, ARGUMENTS_PROPERTY);
+        int argc = 0;
+        LPWSTR* argv = CommandLineToArgvW(commandLine.c_str(), &argc);
+        if (argv == nullptr)
+            return ERROR_INSTALL_FAILURE;
+        UniqueLocalMemory owned(argv);
+        FixedDrives fixed;
+        problem = CheckVerbsHere(ParseVerbs(argc, argv, UpperChar), fixed);
+    }
     if (problem.ExitCode == VERB_DONE)
         return ERROR_SUCCESS;
     wchar_t sentence[VERB_LINE_CAPACITY];

@@ -1,5 +1,7 @@
 #include "VerbLogic.h"
 
+#include <algorithm>
+
 #include "TextFormat.h"
 
 namespace {
@@ -82,7 +84,7 @@ bool ParseAssignment(const wchar_t* text, int& driveIndex, DriveAssignment& assi
     return true;
 }
 
-VerbRequest ParseVerbs(int argc, const wchar_t* const* argv)
+VerbRequest ParseVerbs(int argc, const wchar_t* const* argv, CharUpperFunction upper)
 {
     VerbRequest request;
     auto fail = [&request](int stringId, const wchar_t* argument) {
@@ -91,7 +93,9 @@ VerbRequest ParseVerbs(int argc, const wchar_t* const* argv)
     };
     for (int i = 1; i < argc && argv != nullptr && request.ErrorStringId == 0; ++i) {
         const wchar_t* argument = argv[i] != nullptr ? argv[i] : L"";
-        if (IsVerb(argument, L"set")) {
+        if (IsCloseSwitch(argument, upper)) {
+            fail(IDS_VERB_CLOSE_NOT_ALONE, argument);
+        } else if (IsVerb(argument, L"set")) {
             request.Set = true;
             int count = 0;
             for (; i + 1 < argc && argv[i + 1] != nullptr && !IsSwitchLike(argv[i + 1]); ++i, ++count) {
@@ -109,7 +113,7 @@ VerbRequest ParseVerbs(int argc, const wchar_t* const* argv)
             const wchar_t* value = i + 1 < argc && argv[i + 1] != nullptr ? argv[i + 1] : L"";
             request.OsWarning = true;
             request.OsWarningOn = IsWord(value, L"on");
-            if (!request.OsWarningOn && !IsWord(value, L"off"))
+            if (!IsOsWarningValue(value))
                 fail(IDS_VERB_BAD_OSWARNING, value);
             else
                 ++i;
@@ -119,9 +123,46 @@ VerbRequest ParseVerbs(int argc, const wchar_t* const* argv)
             request.List = true;
         } else if (IsVerb(argument, L"check")) {
             request.Check = true;
+        } else if (IsVerb(argument, L"?")) {
+            request.Help = true;
+        } else if (IsSwitchLike(argument)) {
+            fail(IDS_VERB_UNKNOWN, argument);
+        } else {
+            fail(IDS_VERB_UNEXPECTED, argument);
         }
     }
     return request;
+}
+
+bool IsDriveAssignmentList(const wchar_t* text, std::wstring& fault)
+{
+    const std::wstring whole = text != nullptr ? text : L"";
+    fault = whole;
+    if (whole.find(L'"') != std::wstring::npos)
+        return false;
+    size_t count = 0;
+    size_t start = 0;
+    for (;;) {
+        start = whole.find_first_not_of(L" \t", start);
+        if (start == std::wstring::npos)
+            break;
+        const size_t end = std::min(whole.find_first_of(L" \t", start), whole.size());
+        const std::wstring token = whole.substr(start, end - start);
+        int drive = 0;
+        DriveAssignment assignment;
+        if (!ParseAssignment(token.c_str(), drive, assignment)) {
+            fault = token;
+            return false;
+        }
+        ++count;
+        start = end;
+    }
+    return count > 0;
+}
+
+bool IsOsWarningValue(const wchar_t* text)
+{
+    return text != nullptr && (IsWord(text, L"on") || IsWord(text, L"off"));
 }
 
 uint64_t PercentOf(uint64_t bytes, uint32_t percent)

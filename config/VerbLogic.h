@@ -4,12 +4,16 @@
 //   /restoreoswarning                  undo BrimSet's switching it off (at removal)
 //   /list                              the local fixed drives, tab-separated
 //   /check                             check the others, and write nothing
+//   /?                                 the usage text
 // The Win32 side (Verbs.cpp) gathers the drives' facts, asks these
 // functions, and writes, saves and prints what they decide.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+
+#include "CommandLine.h"
 
 #include "DriveSettingsRecord.h"
 #include "TextFormat.h"
@@ -37,8 +41,11 @@ bool ParseAssignment(const wchar_t* text, int& driveIndex, DriveAssignment& assi
 // The verbs of a command line. A verb is "/" or "-" and its name, in either
 // case. The arguments after /set up to the next one that starts with "/" or
 // "-" are its assignments (a later one for the same drive wins); /oswarning
-// takes the one argument after it. Other arguments are ignored. The close
-// switch is not looked at here: it is checked first, and wins.
+// takes the one argument after it. Everything else is an error that names
+// the argument: an unknown switch, an argument no verb takes, and the close
+// switch among other arguments (a command line of close switches alone is
+// not a verb request: OnlyCloseSwitches, CommandLine.h). A script that
+// mistypes a verb is told so, and never gets the dialog or a silent exit.
 struct VerbRequest {
     bool Set = false;
     DriveAssignment Drives[DRIVE_COUNT];
@@ -47,15 +54,29 @@ struct VerbRequest {
     bool RestoreOsWarning = false;
     bool List = false;
     bool Check = false;  // only check, as the installer does before it changes anything
+    bool Help = false;   // /? or -?: the usage text, and nothing else
     // Malformed: a string id of the error line (0 when well formed) and the
     // argument it names.
     int ErrorStringId = 0;
     const wchar_t* ErrorArgument = L"";
 
-    bool Any() const { return Set || OsWarning || RestoreOsWarning || List || Check || ErrorStringId != 0; }
+    bool Any() const
+    {
+        return Set || OsWarning || RestoreOsWarning || List || Check || Help || ErrorStringId != 0;
+    }
 };
 
-VerbRequest ParseVerbs(int argc, const wchar_t* const* argv);
+// `upper` upper-cases a character as the system does, for the close switch.
+VerbRequest ParseVerbs(int argc, const wchar_t* const* argv, CharUpperFunction upper);
+
+// The package's WATCH: drive assignments only, separated by blanks, at
+// least one, and no quote (which would join it to what the package writes
+// after it). False with the first argument at fault in `fault`, or the
+// whole text when it holds none, or a quote.
+bool IsDriveAssignmentList(const wchar_t* text, std::wstring& fault);
+
+// The package's OSWARNING: "on" or "off", in either case, and nothing else.
+bool IsOsWarningValue(const wchar_t* text);
 
 // The local fixed drives of the machine now, with their space.
 struct FixedDrives {
@@ -69,8 +90,8 @@ uint64_t PercentOf(uint64_t bytes, uint32_t percent);
 
 // Applies every assignment to `table`. A percentage or "on" needs a drive
 // that is fixed now; the first drive (in letter order) that is not is
-// returned, and `table` may then be partly changed: apply to a copy. -1 when
-// every assignment applied.
+// returned, and `table` may then be partly changed (CheckVerbRequest finds
+// such a drive before anything is applied). -1 when every assignment applied.
 int ApplyAssignments(DriveSettingsImage& table, const DriveAssignment (&drives)[DRIVE_COUNT], const FixedDrives& fixed);
 
 // One line of /list for drive `driveIndex`, without a line end: letter and

@@ -1,10 +1,13 @@
 // BrimSet's command-line verbs, for administrators' scripts and the
-// installer: /set, /oswarning, /restoreoswarning, /list and /check. No
-// window opens. Lines go to the standard handles the caller gave (a
+// installer: /set, /oswarning, /restoreoswarning, /list, /check and /?. No
+// window opens for any command line but none at all or the close switch
+// alone: a malformed one is an error line and exit code 87. Lines go to the standard handles the caller gave (a
 // redirect or a pipe gets UTF-8), else to the caller's console; the exit
 // code says how it went (VerbLogic.h).
 #include <windows.h>
 #include <shellapi.h>
+
+#include <string>
 
 #include "BrimSet.h"
 #include "DriveSettings.h"
@@ -67,6 +70,22 @@ void PrintString(DWORD which, UINT stringId, std::initializer_list<FormatArg> ar
     WriteLine(which, line);
 }
 
+// The usage text, one line at a time, to standard output.
+void PrintUsage()
+{
+    const wchar_t* text = nullptr;
+    const int length = LoadStringW(GetModuleHandleW(nullptr), IDS_VERB_USAGE, reinterpret_cast<LPWSTR>(&text), 0);
+    std::wstring line;
+    for (int i = 0; i <= length && text != nullptr; ++i) {
+        if (i < length && text[i] != L'\n') {
+            line += text[i];
+            continue;
+        }
+        WriteLine(STD_OUTPUT_HANDLE, line.c_str());
+        line.clear();
+    }
+}
+
 // The error line of a failed write, with the system's text for the code;
 // the code itself is the exit code.
 int ReportWriteFailure(DWORD status)
@@ -100,6 +119,10 @@ int RunVerbs(const VerbRequest& request)
         PrintString(STD_ERROR_HANDLE, problem.StringId, { problem.Argument });
         return problem.ExitCode;
     }
+    if (request.Help) {
+        PrintUsage();
+        return VERB_DONE;
+    }
     if (request.Check)
         return VERB_DONE;
 
@@ -129,16 +152,13 @@ int RunVerbs(const VerbRequest& request)
 
 bool RunCommandLineVerbs(int& exitCode)
 {
-    if (CommandLineHasSwitch(HasCloseSwitch))
-        return false;
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (argv == nullptr)
         return false;
     UniqueLocalMemory owned(argv);
-    const VerbRequest request = ParseVerbs(argc, argv);
-    if (!request.Any())
+    if (argc < 2 || OnlyCloseSwitches(argc, argv, UpperChar))
         return false;
-    exitCode = RunVerbs(request);
+    exitCode = RunVerbs(ParseVerbs(argc, argv, UpperChar));
     return true;
 }

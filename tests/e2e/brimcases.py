@@ -503,11 +503,12 @@ class ConfigTestCase(unittest.TestCase):
 
     # -- the settings-changed event ---------------------------------------
 
-    def start_waiter(self, event="settings", log="waiter.log"):
+    def start_waiter(self, event="settings", log="waiter.log", timeout_ms=60000):
         """A driver waiting on a named event; returns (proc, log path) once it
-        is inside its wait."""
+        is inside its wait. It ends with 0 when signalled, 1 at the time-out."""
         path = self.env.logs_dir / log
-        proc = self.env.start(BUILD_DIR / "tests" / "driver" / "BrimDriver.exe", "wait", event, "60000", log=log)
+        proc = self.env.start(BUILD_DIR / "tests" / "driver" / "BrimDriver.exe", "wait", event, str(timeout_ms),
+                              log=log)
         self.assertTrue(wait_for(lambda: path.exists() and "waiting" in path.read_text(errors="replace"), 60, 0.1),
                         "the event waiter did not start")
         time.sleep(0.5)  # from printing "waiting" into the wait itself

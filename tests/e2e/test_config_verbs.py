@@ -65,6 +65,10 @@ class VerbsTest(ConfigTestCase):
                 (("/Set", "D:=5", "/OSWARNING", "maybe"), 87, text("IDS_VERB_BAD_OSWARNING", "maybe")),
                 (("/set", "Q:=ON", "/oswarning", "off"), 15, text("IDS_VERB_NOT_FIXED", "Q")),
                 (("/CHECK", "/set", "D:=10%", "q:=10%"), 15, text("IDS_VERB_NOT_FIXED", "Q")),
+                # Every argument is a verb or a verb's own argument.
+                (("/set", "C:=off", "/x", "D:=junk"), 87, text("IDS_VERB_UNKNOWN", "/x")),
+                (("/list", "/set", "D:=5", "/u"), 87, text("IDS_VERB_CLOSE_NOT_ALONE", "/u")),
+                (("/list", "D:=5"), 87, text("IDS_VERB_UNEXPECTED", "D:=5")),
                 (("-check", "/set", "D:=5", "/oswarning", "off"), 0, None)]:
             with self.subTest(args=args):
                 self.assertEqual(self.brimset(*args), (code, [], [line] if line else []))
@@ -77,7 +81,12 @@ class VerbsTest(ConfigTestCase):
         self.assertTrue(err[0].startswith(text("IDS_VERB_SAVE_FAILED", 5, "")), err)
         self.assertEqual(self.env.drive_settings(), stored)
 
-    def test_list_prints_the_fixed_drives_and_the_close_switch_wins(self):
+    def test_usage_goes_to_standard_output(self):
+        code, out, err = self.brimset("/?")
+        self.assertEqual((code, err), (0, []))
+        self.assertEqual(out, BRIMSET.string("IDS_VERB_USAGE").split("\n"))
+
+    def test_list_prints_the_fixed_drives(self):
         self.env.set_drive_settings({"d": (1, 3 * MiB), "f": (0, 5 * MiB), "e": (1, MiB)})
         self.env.fill_drive("d", 2 * MiB)
         code, out, err = self.brimset("/LIST", "/set", "F:=1")  # the list shows the change
@@ -86,11 +95,6 @@ class VerbsTest(ConfigTestCase):
             "D:\ton\t%d\t%d\t%d" % (3 * MiB, self.drive_capacity("d"), 2 * MiB),
             "F:\ton\t%d\t%d\t%d" % (MiB, self.drive_capacity("f"), self.env.free_bytes("f"))])
         self.assertTrue(sorted(out[1:])[0].startswith("C:\t"))
-        stored = self.env.drive_settings()
-        waiter = self.start_waiter("close")
-        self.assertEqual(self.brimset("/list", "/set", "D:=5", "/u"), (0, [], []))
-        self.assert_signalled(waiter)
-        self.assertEqual(self.env.drive_settings(), stored)
 
 
 if __name__ == "__main__":

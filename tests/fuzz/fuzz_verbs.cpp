@@ -11,6 +11,15 @@
 #include "FuzzInput.h"
 #include "VerbLogic.h"
 
+namespace {
+
+wchar_t AsciiUpper(wchar_t c)
+{
+    return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzInput in(data, size);
@@ -34,10 +43,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const std::wstring& argument : arguments)
         argv.push_back(argument.c_str());
 
-    const VerbRequest request = ParseVerbs(static_cast<int>(argv.size()), argv.data());
+    const VerbRequest request = ParseVerbs(static_cast<int>(argv.size()), argv.data(), AsciiUpper);
     FUZZ_CHECK(request.ErrorArgument != nullptr);
+    // A well-formed request asks for something, and never holds the close
+    // switch: every argument was taken by a verb.
+    FUZZ_CHECK(request.ErrorStringId != 0 || request.Any());
     if (request.ErrorStringId != 0)
         return 0;
+    for (size_t i = 1; i < argv.size(); ++i)
+        FUZZ_CHECK(!IsCloseSwitch(argv[i], AsciiUpper));
     DriveSettingsImage table;
     std::memcpy(table, stored, sizeof(table));
     const int notFixed = ApplyAssignments(table, request.Drives, fixed);

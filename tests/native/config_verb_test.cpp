@@ -6,10 +6,15 @@
 
 namespace {
 
+wchar_t AsciiUpper(wchar_t c)
+{
+    return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c;
+}
+
 VerbRequest Parse(std::vector<const wchar_t*> args)
 {
     args.insert(args.begin(), L"BrimSet.exe");
-    return ParseVerbs(static_cast<int>(args.size()), args.data());
+    return ParseVerbs(static_cast<int>(args.size()), args.data(), AsciiUpper);
 }
 
 }  // namespace
@@ -25,9 +30,62 @@ TEST(Verbs, MalformedOnesNameTheArgumentAtFault)
     }
     EXPECT_EQ(Parse({ L"-SET", L"/list" }).ErrorStringId, IDS_VERB_NO_ASSIGNMENT);
     EXPECT_EQ(Parse({ L"/list", L"/oswarning" }).ErrorStringId, IDS_VERB_BAD_OSWARNING);
-    // Other arguments are no verb; an unknown switch ends the assignments.
-    EXPECT_FALSE(Parse({ L"/x", L"set", L"/setx", L"D:=5", L"/" }).Any());
-    EXPECT_EQ(Parse({ L"/set", L"D:=5", L"/y", L"E:=9" }).Drives[4].Action, DriveAction::Keep);
+}
+
+// Whatever the command line holds, each argument is a verb or a verb's
+// argument; anything else is an error naming the first argument at fault,
+// so that a mistyped script stops instead of doing part of its work.
+TEST(Verbs, EveryArgumentIsTakenOrNamed)
+{
+    const struct {
+        std::vector<const wchar_t*> args;
+        int stringId;
+        const wchar_t* fault;
+    } cases[] = {
+        { { L"/set", L"C:=off", L"/x", L"D:=junk" }, IDS_VERB_UNKNOWN, L"/x" },
+        { { L"/lsit" }, IDS_VERB_UNKNOWN, L"/lsit" },
+        { { L"/" }, IDS_VERB_UNKNOWN, L"/" },
+        { { L"--u" }, IDS_VERB_UNKNOWN, L"--u" },
+        { { L"/setx", L"D:=5" }, IDS_VERB_UNKNOWN, L"/setx" },
+        { { L"U" }, IDS_VERB_UNEXPECTED, L"U" },
+        { { L"/list", L"C:=5" }, IDS_VERB_UNEXPECTED, L"C:=5" },
+        { { L"/oswarning", L"on", L"off" }, IDS_VERB_UNEXPECTED, L"off" },
+        { { L"/check", L"" }, IDS_VERB_UNEXPECTED, L"" },
+        { { L"/set", L"C:=8192", L"-u" }, IDS_VERB_CLOSE_NOT_ALONE, L"-u" },
+        { { L"/Uninstall", L"/list" }, IDS_VERB_CLOSE_NOT_ALONE, L"/Uninstall" },
+    };
+    for (const auto& c : cases) {
+        const VerbRequest r = Parse(c.args);
+        EXPECT_EQ(r.ErrorStringId, c.stringId) << c.args[0];
+        EXPECT_STREQ(r.ErrorArgument, c.fault);
+    }
+    EXPECT_TRUE(Parse({ L"-?" }).Help);
+    EXPECT_TRUE(Parse({ L"/LIST", L"-Check", L"/restoreOSwarning" }).List);
+}
+
+TEST(Verbs, OnlyCloseSwitchesAreTheCloseRequest)
+{
+    const wchar_t* close[] = { L"BrimSet.exe", L"/U", L"-uninstall" };
+    const wchar_t* mixed[] = { L"BrimSet.exe", L"/U", L"/x" };
+    EXPECT_TRUE(OnlyCloseSwitches(3, close, AsciiUpper));
+    EXPECT_FALSE(OnlyCloseSwitches(3, mixed, AsciiUpper));
+    EXPECT_FALSE(OnlyCloseSwitches(1, close, AsciiUpper));
+}
+
+// The package's properties go into BrimSet's command line as they are:
+// each must hold only what it is for.
+TEST(Verbs, PackagePropertiesHoldOnlyTheirOwnKind)
+{
+    std::wstring fault;
+    EXPECT_TRUE(IsDriveAssignmentList(L" C:=10%\tD:=8192  e:=off ", fault));
+    for (const wchar_t* bad : { L"C:=8192 -u", L"C:=1 /list", L"C:=1 \"/set\" D:=off" }) {
+        EXPECT_FALSE(IsDriveAssignmentList(bad, fault)) << bad;
+    }
+    IsDriveAssignmentList(L"C:=8192 -u", fault);
+    EXPECT_EQ(fault, L"-u");
+    EXPECT_FALSE(IsDriveAssignmentList(L"   ", fault));
+    EXPECT_TRUE(IsOsWarningValue(L"OFF"));
+    EXPECT_FALSE(IsOsWarningValue(L"on /set"));
 }
 
 TEST(Verbs, EachFormOnTheTable)
