@@ -1,5 +1,7 @@
 #include "SignalEvents.h"
 
+#include "DriveSettings.h"
+
 HANDLE SettingsChangedEvent = nullptr;
 HANDLE ThreadStopEvent = nullptr;
 HANDLE MonitorCloseEvent = nullptr;
@@ -8,6 +10,7 @@ const wchar_t SETTINGS_CHANGED_EVENT_NAME[] = L"Global\\CA56EB1D-CE28-487d-8572-
 const wchar_t SETTINGS_CHANGED_EVENT_FALLBACK_NAME[] = L"CA56EB1D-CE28-487d-8572-E071B8507203";
 const wchar_t MONITOR_CLOSE_EVENT_NAME[] = L"Global\\{4AC75521-5B5A-4c49-B9A1-46EF08628F12}";
 const wchar_t MONITOR_CLOSE_EVENT_FALLBACK_NAME[] = L"{4AC75521-5B5A-4c49-B9A1-46EF08628F12}";
+const wchar_t MONITOR_CLOSE_REQUEST_VALUE[] = L"MonitorCloseRequest";
 
 namespace {
 
@@ -74,8 +77,38 @@ void NotifySettingsChanged()
     PulseEvent(SettingsChangedEvent);
 }
 
-void RequestMonitorClose()
+DWORD RequestMonitorClose()
 {
+    // Each request differs from the one before, so that every monitor
+    // running now sees a change: the system time, or one more than the
+    // stored request where the clock has not moved past it.
+    FILETIME now = {};
+    GetSystemTimeAsFileTime(&now);
+    uint64_t stamp = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    uint64_t stored = 0;
+    if (ReadMonitorCloseRequest(stored) && stamp <= stored)
+        stamp = stored + 1;
+    bool keyFailed = false;
+    const DWORD status = WriteMachineValue(SETTINGS_KEY, SETTINGS_KEY_VIEW, MONITOR_CLOSE_REQUEST_VALUE, REG_QWORD,
+                                           &stamp, sizeof(stamp), keyFailed);
     Sleep(0);
     PulseEvent(MonitorCloseEvent);
+    return status;
+}
+
+bool ReadMonitorCloseRequest(uint64_t& stamp)
+{
+    UniqueRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0, KEY_QUERY_VALUE | SETTINGS_KEY_VIEW, key.Put()) !=
+        ERROR_SUCCESS)
+        return false;
+    DWORD type = REG_NONE;
+    uint64_t value = 0;
+    DWORD size = sizeof(value);
+    if (RegQueryValueExW(key.Get(), MONITOR_CLOSE_REQUEST_VALUE, nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                         &size) != ERROR_SUCCESS ||
+        type != REG_QWORD || size != sizeof(value))
+        return false;
+    stamp = value;
+    return true;
 }

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 #include "Handles.h"
 
 // Held until the process ends; null when creation failed for both names.
@@ -35,5 +37,21 @@ void CreateSignalEvents();
 // Sleep(0), then pulse SettingsChangedEvent: every waiting monitor reloads.
 void NotifySettingsChanged();
 
-// Sleep(0), then pulse MonitorCloseEvent: every waiting monitor exits.
-void RequestMonitorClose();
+// An administrator's request that every running monitor exit. Every account
+// may signal the named events, so a signal alone closes nothing: the close
+// request is a value only administrators can write, the system time of the
+// last request ("MonitorCloseRequest", REG_QWORD, in the settings key), and
+// a monitor exits when it finds that value changed since its own start.
+// The registry reports the write to each monitor's worker thread; the
+// pulse of MonitorCloseEvent that follows tells a monitor whose watch is
+// not set up, and monitors of versions that knew only the pulse.
+extern const wchar_t MONITOR_CLOSE_REQUEST_VALUE[];
+
+// Writes the close request, then Sleep(0) and pulses MonitorCloseEvent.
+// The pulse goes out even when the write fails: older monitors need
+// nothing more. Returns the write's Windows status, 0 on success.
+DWORD RequestMonitorClose();
+
+// The stored close request now; false when there is none (no key, no
+// value, or a value of another shape).
+bool ReadMonitorCloseRequest(uint64_t& stamp);

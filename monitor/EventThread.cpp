@@ -32,6 +32,9 @@ std::atomic<bool> WatchRetryRequested{ false };
 // A reload message is on its way and not yet handled: the next change
 // needs no message of its own, the reload reads the value after it.
 std::atomic<bool> ReloadPosted{ false };
+// Likewise for the close check: a stream of close signals, which any
+// account may send, brings one check at a time.
+std::atomic<bool> CloseCheckPosted{ false };
 
 // The parent of a key path ("Software\\Velloran" of "Software\\Velloran\\BrimSet"),
 // or false when the path has none.
@@ -129,6 +132,12 @@ void PostReload(HWND window)
         ReloadPosted = false;
 }
 
+void PostCloseCheck(HWND window)
+{
+    if (!CloseCheckPosted.exchange(true) && !PostMessageW(window, WM_CHECKCLOSEREQUEST, 0, 0))
+        CloseCheckPosted = false;
+}
+
 // The worker thread's events as RunEventWait sees them.
 struct EventWaitPlatform {
     HWND window;
@@ -158,7 +167,7 @@ struct EventWaitPlatform {
     {
         switch (event) {
         case MONITOR_EVENT_SETTINGS_CHANGED: PostReload(window); break;
-        case MONITOR_EVENT_MONITOR_CLOSE: PostMessageW(window, WM_CLOSE, 0, 0); break;
+        case MONITOR_EVENT_MONITOR_CLOSE: PostCloseCheck(window); break;
         case MONITOR_EVENT_SETTINGS_KEY:
         case MONITOR_EVENT_SETTINGS_PARENT: {
             // Armed again before the reload reads the value: a change after
@@ -221,4 +230,9 @@ void RetrySettingsWatch()
 void SettingsReloadTaken()
 {
     ReloadPosted = false;
+}
+
+void CloseCheckTaken()
+{
+    CloseCheckPosted = false;
 }

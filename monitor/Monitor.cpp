@@ -42,6 +42,8 @@ HANDLE EventThread = nullptr;
 DWORD ScanDueTick = 0;
 // The user's last update check, read at the first tick.
 UpdateSchedule UpdateCheckSchedule;
+// The administrators' close request as it stood when the monitor started.
+CloseRequestMark CloseRequestAtStart;
 
 // Program starts are fire and forget: the result is not looked at.
 void StartProgram(HWND owner, const wchar_t* file, const wchar_t* parameters)
@@ -104,6 +106,24 @@ void ShowTrayMenu(HWND window, int driveIndex)
 
 // ---------------------------------------------------------------- handlers
 
+CloseRequestMark ReadCloseRequestMark()
+{
+    CloseRequestMark mark;
+    mark.Present = ReadMonitorCloseRequest(mark.Stamp);
+    return mark;
+}
+
+// Closes the window when an administrator asked the monitors to close since
+// this one started; a close signal alone, which any account may send, is
+// not enough. Returns whether it did.
+bool CloseIfRequested(HWND window)
+{
+    if (!IsNewCloseRequest(CloseRequestAtStart, ReadCloseRequestMark()))
+        return false;
+    DestroyWindow(window);
+    return true;
+}
+
 void ArmScanTimer(HWND window, UINT delay)
 {
     ScanDueTick = GetTickCount() + delay;
@@ -135,6 +155,8 @@ void RunScanTick(HWND window)
     // the settings are read at every tick, so that a change waits at most
     // one tick, and the watch is tried again.
     if (!IsSettingsKeyWatched()) {
+        if (CloseIfRequested(window))
+            return;
         LoadDriveSettings();
         RetrySettingsWatch();
     }
@@ -149,19 +171,29 @@ LRESULT OnTimer(HWND window, WPARAM timerId)
     return 0;
 }
 
+// The registry reports every write of the settings key, the close request
+// among them.
 LRESULT OnReloadSettings(HWND window, WPARAM how)
 {
-    if (how == RELOAD_WITHOUT_RESCAN) {
-        LoadDriveSettings();
+    if (how != RELOAD_WITHOUT_RESCAN)
+        SettingsReloadTaken();
+    if (CloseIfRequested(window))
         return 0;
-    }
-    SettingsReloadTaken();
     LoadDriveSettings();
+    if (how == RELOAD_WITHOUT_RESCAN)
+        return 0;
     const DWORD now = GetTickCount();
     if (IsScanDue(now, ScanDueTick))
         RunScanTick(window);
     else if (ReloadMovesScan(now, ScanDueTick))
         ArmScanTimer(window, RESCAN_DELAY);
+    return 0;
+}
+
+LRESULT OnCheckCloseRequest(HWND window)
+{
+    CloseCheckTaken();
+    CloseIfRequested(window);
     return 0;
 }
 
@@ -225,6 +257,7 @@ LRESULT CALLBACK MonitorWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CREATE: return OnCreate(window);
     case WM_TIMER: return OnTimer(window, wParam);
     case WM_RELOADSETTINGS: return OnReloadSettings(window, wParam);
+    case WM_CHECKCLOSEREQUEST: return OnCheckCloseRequest(window);
     case WM_TRAYICON: return OnTrayIcon(window, wParam, lParam);
     case WM_COMMAND: return OnCommand(window, wParam, lParam);
     case WM_PAINT: return OnPaint(window);
@@ -254,6 +287,7 @@ void RegisterMonitorClass(HINSTANCE instance)
 bool InitMonitorInstance(HINSTANCE instance)
 {
     ModuleInstance = instance;
+    CloseRequestAtStart = ReadCloseRequestMark();
     CreateSignalEvents();
 
     if (CommandLineHasSwitch(HasRestartSwitch)) {

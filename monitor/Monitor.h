@@ -11,6 +11,11 @@
 constexpr UINT WM_RELOADSETTINGS = WM_USER + 2;
 constexpr WPARAM RELOAD_WITHOUT_RESCAN = 1;
 
+// Posted by the event-wait thread when MonitorCloseEvent was signalled: the
+// window looks whether an administrator asked the monitors to close
+// (SignalEvents.h). One at a time: CloseCheckTaken allows the next.
+constexpr UINT WM_CHECKCLOSEREQUEST = WM_USER + 3;
+
 // The program's own module: every resource load uses it.
 extern HINSTANCE ModuleInstance;
 
@@ -30,3 +35,6 @@ void RetrySettingsWatch();
 
 // The window took the reload message: the next change posts another.
 void SettingsReloadTaken();
+
+// The window took the close check: the next signal posts another.
+void CloseCheckTaken();

@@ -36,6 +36,20 @@ inline bool IsTaskbarCreatedMessage(unsigned message, unsigned registeredMessage
     return registeredMessage != 0 && message == registeredMessage;
 }
 
+// The administrators' close request (SignalEvents.h) as the monitor found
+// it at its start, and as it finds it now: only a request made since its
+// start closes it. A value gone (the key deleted) is no request, and a
+// monitor started after a request is not closed by it.
+struct CloseRequestMark {
+    bool Present = false;
+    uint64_t Stamp = 0;
+};
+
+inline bool IsNewCloseRequest(const CloseRequestMark& atStart, const CloseRequestMark& now)
+{
+    return now.Present && (!atStart.Present || now.Stamp != atStart.Stamp);
+}
+
 // The scan timer: the regular period, and the delay of the rescan after a
 // settings reload.
 constexpr uint32_t SCAN_PERIOD = 45000;  // ms

@@ -6,23 +6,26 @@
 namespace {
 
 // "settings" or "close": the shared event handle after CreateSignalEvents.
+// "close-signal" is the close event too, for a pulse without the
+// administrators' close request: what any account can send.
 HANDLE EventByName(const std::wstring& name)
 {
     CreateSignalEvents();
     if (name == L"settings")
         return SettingsChangedEvent;
-    if (name == L"close")
+    if (name == L"close" || name == L"close-signal")
         return MonitorCloseEvent;
     return nullptr;
 }
 
 bool IsEventName(const std::wstring& name)
 {
-    return name == L"settings" || name == L"close";
+    return name == L"settings" || name == L"close" || name == L"close-signal";
 }
 
-// pulse settings|close [count] [interval_ms]: pulses as the configuration
-// program does (Sleep(0), then PulseEvent), `count` times (default 1).
+// pulse settings|close|close-signal [count] [interval_ms]: as the
+// configuration program does it (Sleep(0), then PulseEvent; for "close"
+// the administrators' close request first), `count` times (default 1).
 int RunPulse(const std::vector<std::wstring>& args)
 {
     if (args.empty() || args.size() > 3 || !IsEventName(args[0]))
@@ -37,10 +40,14 @@ int RunPulse(const std::vector<std::wstring>& args)
     for (uint64_t i = 0; i < count; ++i) {
         if (i != 0)
             Sleep(static_cast<DWORD>(interval));
-        if (args[0] == L"settings")
+        if (args[0] == L"settings") {
             NotifySettingsChanged();
-        else
+        } else if (args[0] == L"close") {
             RequestMonitorClose();
+        } else {
+            Sleep(0);
+            PulseEvent(event);
+        }
     }
     OutLine(L"pulsed");
     return 0;
@@ -126,7 +133,7 @@ int RunEvents(const std::vector<std::wstring>& args)
     return 0;
 }
 
-const CommandRegistrar pulseCommand{ L"pulse", L"settings|close [count] [interval_ms]", RunPulse };
+const CommandRegistrar pulseCommand{ L"pulse", L"settings|close|close-signal [count] [interval_ms]", RunPulse };
 const CommandRegistrar setCommand{ L"set", L"settings|close", RunSet };
 const CommandRegistrar resetCommand{ L"reset", L"settings|close", RunReset };
 const CommandRegistrar waitCommand{ L"wait", L"settings|close <timeout_ms>", RunWait };

@@ -74,10 +74,17 @@ class SignalledEventTest(EventFaultTestCase):
         env.fill_drive("d", 4 * MiB)
         self.pulse_until("add", 3, since=env.tray_mark())
 
-        # The close event left signalled closes the monitor, once, cleanly.
+        # Close signals that any account can send, a stream of pulses or the
+        # event left signalled, close nothing; an administrator's close
+        # request does, once, cleanly, with the event still set.
         since = env.tray_mark()
+        env.driver_ok("pulse", "close-signal", "10", "100")
         env.driver_ok("set", "close")
         try:
+            time.sleep(3)
+            self.assertIsNone(monitor.poll(), "a close signal alone ended the monitor")
+            self.assertIsNotNone(self.ping(window))
+            env.driver_ok("pulse", "close")
             self.assertEqual(self.wait_exit_code(monitor), 0)
         finally:
             env.driver_ok("reset", "close")

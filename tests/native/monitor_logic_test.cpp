@@ -109,3 +109,17 @@ TEST(MonitorScanTimer, AReloadNeverPushesBackATickDueWithinTheRescanDelay)
     EXPECT_TRUE(IsScanDue(100, 0xFFFFFF00u));
     EXPECT_FALSE(IsScanDue(0xFFFFFF00u, 100));
 }
+
+// Only a close request made after the monitor started closes it: none at
+// start and one now, or another one now. A request gone closes nothing.
+TEST(MonitorClose, OnlyARequestSinceTheStartCloses)
+{
+    const CloseRequestMark none;
+    const CloseRequestMark early{ true, 100 };
+    const CloseRequestMark later{ true, 101 };
+    EXPECT_FALSE(IsNewCloseRequest(none, none));
+    EXPECT_TRUE(IsNewCloseRequest(none, early));
+    EXPECT_FALSE(IsNewCloseRequest(early, early));
+    EXPECT_TRUE(IsNewCloseRequest(early, later));
+    EXPECT_FALSE(IsNewCloseRequest(early, none));
+}

@@ -112,6 +112,19 @@ TEST(SignalEvents, APulseWithNobodyWaitingIsLost)
     EXPECT_EQ(WaitForSingleObject(MonitorCloseEvent, 0), static_cast<DWORD>(WAIT_TIMEOUT));
 }
 
+// The close request is the stored value, not the pulse: two requests in a
+// row, however close, are told apart.
+TEST(SignalEvents, EachCloseRequestStoresANewValue)
+{
+    uint64_t first = 0;
+    uint64_t second = 0;
+    ASSERT_EQ(RequestMonitorClose(), static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_TRUE(ReadMonitorCloseRequest(first));
+    ASSERT_EQ(RequestMonitorClose(), static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_TRUE(ReadMonitorCloseRequest(second));
+    EXPECT_NE(first, second);
+}
+
 TEST(SignalEvents, APulseWakesAWaiterInAnotherProcess)
 {
     CreateSignalEvents();
