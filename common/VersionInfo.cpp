@@ -6,6 +6,7 @@
 
 #include "DriveSettings.h"
 #include "Handles.h"
+#include "OpenAsUser.h"
 #include "TextFormat.h"
 
 const wchar_t LAST_UPDATE_CHECK_VALUE[] = L"LastUpdateCheck";
@@ -153,17 +154,26 @@ void LaunchUpdater(HWND owner, HMODULE module, int origin)
     std::wstring updater = ReplaceFileName(path, UPDATER_FILE_NAME);
     std::wstring parameters = FormatUpdaterParameters(FileNameOfPath(path), packed, origin);
 
-    // The schedule runs unseen in every user's session: a missing updater
-    // is no news to anyone there, and a box from the shell would stand
-    // unanswered in front of the monitor. The user's own request keeps the
-    // shell's report.
-    const bool quiet = origin == UPDATE_ORIGIN_SCHEDULE;
-    if (quiet && GetFileAttributesW(updater.c_str()) == INVALID_FILE_ATTRIBUTES)
+    // The user's own request may come from the elevated configuration
+    // program: the updater fetches from the network and opens pages, so it
+    // starts as the desktop's user, never with the administrator's token
+    // (and a stray copy beside a BrimSet run from a download folder gets no
+    // more than the user's rights). The shell may show its own report.
+    if (origin != UPDATE_ORIGIN_SCHEDULE) {
+        OpenAsUser(owner, updater.c_str(), parameters.c_str());
+        return;
+    }
+
+    // The schedule runs unseen in every user's session, in the monitor,
+    // which runs as the user: a missing updater is no news to anyone there,
+    // and a box from the shell would stand unanswered in front of the
+    // monitor.
+    if (GetFileAttributesW(updater.c_str()) == INVALID_FILE_ATTRIBUTES)
         return;
 
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_UNICODE | (quiet ? SEE_MASK_FLAG_NO_UI : 0);
+    info.fMask = SEE_MASK_UNICODE | SEE_MASK_FLAG_NO_UI;
     info.hwnd = owner;
     info.lpVerb = nullptr;
     info.lpFile = updater.c_str();
