@@ -57,6 +57,7 @@ std::wstring FailureMessage(const CheckResult& result)
     case CHECK_HTTP_STATUS: return FormatString(IDS_FAILED_STATUS, { result.code });
     case CHECK_MALFORMED_FEED: return FormatString(IDS_FAILED_MALFORMED, {});
     case CHECK_TIMED_OUT: return FormatString(IDS_FAILED_TIMEOUT, { UPDATE_CHECK_TIME_LIMIT / 1000 });
+    case CHECK_INSECURE_PAGE: return FormatString(IDS_FAILED_INSECURE_PAGE, {});
     default: return FormatString(IDS_FAILED_SYSTEM, { SystemMessage(result.code).c_str() });
     }
 }

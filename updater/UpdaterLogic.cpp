@@ -167,6 +167,11 @@ bool IsWebAddress(const std::wstring& address)
     return true;
 }
 
+bool IsSecureWebAddress(const std::wstring& address)
+{
+    return IsWebAddress(address) && EqualsAsciiNoCase(address, 0, L"https://");
+}
+
 UpdatePolicy DecodeUpdatePolicy(const StoredValue& updateCheck, const StoredValue& feedUrl)
 {
     UpdatePolicy policy;
@@ -288,6 +293,8 @@ CheckResult JudgeFeedResponse(const FeedResponse& response)
         result.code = response.httpStatus;
     } else if (std::optional<UpdateFeed> feed = ParseUpdateFeed(response.body.data(), response.body.size())) {
         result.feed = *feed;
+        if (!IsSecureWebAddress(feed->page))
+            result.failure = CHECK_INSECURE_PAGE;
     } else {
         result.failure = CHECK_MALFORMED_FEED;
     }

@@ -46,6 +46,11 @@ constexpr size_t WEB_ADDRESS_MAX_LENGTH = 2048;
 // fetches or opens.
 bool IsWebAddress(const std::wstring& address);
 
+// A web address whose scheme is https: the only kind of page the updater
+// offers. A plain http page could be swapped by anyone on the way, and
+// the user would open it under our name.
+bool IsSecureWebAddress(const std::wstring& address);
+
 // ------------------------------------------------------------ policy
 
 // A registry value as read: whether the read succeeded, its type and bytes.
@@ -74,7 +79,7 @@ constexpr size_t FEED_SIZE_LIMIT = 64 * 1024;
 
 struct UpdateFeed {
     uint64_t version = 0;  // packed
-    std::wstring page;     // the download page, an http or https address
+    std::wstring page;     // the download page, an http or https address (only https is offered)
 };
 
 // A feed: UTF-8 text (a byte-order mark allowed) of "Name=Value" lines
@@ -101,6 +106,7 @@ enum CheckFailure {
     CHECK_HTTP_STATUS,       // the server answered other than 200; code: the status
     CHECK_MALFORMED_FEED,
     CHECK_TIMED_OUT,
+    CHECK_INSECURE_PAGE,  // the feed's page is not an https address: not offered
 };
 
 // What the fetch brought back: an error, or a status and the body (at most

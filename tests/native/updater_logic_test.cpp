@@ -178,6 +178,15 @@ TEST(UpdateCheck, JudgesTheAnswerAndTheScheduleShowsOnlyALaterVersion)
     const std::string text = "Version=9.0.0.0\nPage=https://e/";
     response.body.assign(text.begin(), text.end());
     EXPECT_EQ(JudgeFeedResponse(response).feed.version, uint64_t{ 9 } << 48);
+    // A page that is not https is a failed check, never an offer.
+    for (const std::string page : { "http://e/", "HTTP://e/" }) {
+        const std::string insecure = "Version=9.0.0.0\nPage=" + page;
+        FeedResponse plain{ 0, false, 200, std::vector<uint8_t>(insecure.begin(), insecure.end()) };
+        EXPECT_EQ(JudgeFeedResponse(plain).failure, CHECK_INSECURE_PAGE);
+        EXPECT_EQ(ChooseView(ParseUpdaterParameters(L"BrimSet.exe 0 562967133356032 0"), JudgeFeedResponse(plain)),
+                  VIEW_FAILED);
+    }
+    EXPECT_TRUE(IsSecureWebAddress(L"HTTPS://e/"));
     response.httpStatus = 404;
     EXPECT_EQ(JudgeFeedResponse(response).code, 404u);
     response.systemError = 12029;  // before the status: there is none
