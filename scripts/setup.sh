@@ -13,6 +13,7 @@ PACKAGES=(
     wine wine64
     xvfb xauth x11-utils imagemagick
     msitools wixl
+    osslsigncode openssl
     clang libclang-rt-14-dev
 )
 
