@@ -118,6 +118,36 @@ run_ctest() {
     record_ctest "$name" "$dir/ctest-summary.log"
 }
 
+# Signing: the release's signing script signs copies of the 64-bit programs,
+# the package's DLL and the package with a throw-away code-signing
+# certificate; each copy must verify against it, and an unsigned program
+# must not pass the script's own verification.
+step "signing (scripts/sign.sh, throw-away certificate)"
+check_signing() {
+    local dir=$UNIT_DIR/signing package=$BUILD/win64/package file
+    mkdir -p "$dir" && cp "$package"/{BrimWatch,BrimSet,VelloranUpdater}.exe "$package/BrimSetCheck.dll" \
+        "$BUILD"/win64/*.msi "$dir/" || return 1
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout "$dir/key.pem" -out "$dir/cert.pem" -days 2 \
+        -subj "/CN=Brimline test signer" -addext "extendedKeyUsage=codeSigning" 2>/dev/null &&
+        openssl pkcs12 -export -in "$dir/cert.pem" -inkey "$dir/key.pem" -out "$dir/signer.pfx" -passout pass:test &&
+        export BRIM_SIGN_PFX="$dir/signer.pfx" BRIM_SIGN_PASSWORD=test || return 1
+    "$ROOT/scripts/sign.sh" "$dir"/*.exe "$dir"/*.dll "$dir"/*.msi || return 1
+    for file in "$dir"/*.exe "$dir"/*.dll "$dir"/*.msi; do
+        osslsigncode verify -CAfile "$dir/cert.pem" -in "$file" >/dev/null || { echo "$file: not verified"; return 1; }
+    done
+    if "$ROOT/scripts/sign.sh" --verify "$package/BrimWatch.exe" >/dev/null 2>&1; then
+        echo "an unsigned program passed the signing script's verification"
+        return 1
+    fi
+}
+if (check_signing); then
+    summary+=("signing: programs, DLL and package signed and verified")
+    total_passed=$((total_passed + 1))
+else
+    summary+=("signing: failed")
+    total_failed=$((total_failed + 1))
+fi
+
 run_ctest "native" "$BUILD/native" -j "$JOBS"
 # The test of the two builds together runs with the 32-bit suite.
 run_ctest "windows (under Wine)" "$BUILD/win64" -j "$E2E_JOBS" -E '^e2e[.]test_bitness[.]'
