@@ -314,11 +314,8 @@ class MonitorTestCase(unittest.TestCase):
         regular 45-second tick. (How fast is the benchmark's business.)"""
         since = self.env.tray_mark()
         self.pulse()
-        self.assertTrue(wait_for(lambda: self.tray_has(kind, icon_id, since), timeout, 0.1),
+        self.assertTrue(wait_for(lambda: self.env.tray_has(kind, icon_id, since), timeout, 0.1),
                         "no %s of icon %d within %d s of a settings pulse" % (kind, icon_id, timeout))
-
-    def tray_has(self, kind, icon_id, since=0):
-        return any(e[0] == kind and e[1] == icon_id for e in self.env.tray_events(since))
 
     def icon_ids(self, kind, since=0):
         return [e[1] for e in self.env.tray_events(since) if e[0] == kind]
@@ -359,7 +356,7 @@ class MonitorTestCase(unittest.TestCase):
         self.assertTrue(closed, "the menu stayed open")
         # The command is posted after the menu closes: let the window handle it
         # (after Exit the window is gone and the ping simply fails).
-        self.env.driver("ping", hwnd_text(window), "10000")
+        self.env.ping(window, 10000)
 
     def cpu_seconds(self, proc):
         with open("/proc/%d/stat" % proc.pid) as stat:
@@ -405,7 +402,7 @@ class ConfigTestCase(unittest.TestCase):
     def settle(self, hwnd, seconds=1.0):
         """Waits until the window's thread has handled what is queued, and
         a little longer for the desktop to paint it."""
-        self.env.driver("ping", "0x%x" % hwnd, "10000")
+        self.env.ping(hwnd, 10000)
         time.sleep(seconds)
 
     def screenshot(self, name, hwnd):
@@ -466,6 +463,20 @@ class ConfigTestCase(unittest.TestCase):
     def apply(self):
         """Presses Apply; it returns once the Apply has run (no message box)."""
         self.click(self.dialog, IDC_APPLY)
+
+    def apply_until_tray(self, changes, attempts=5):
+        """Applies until a running monitor's tray shows every (kind, icon id)
+        of `changes`; returns the seconds from the last Apply to the tray.
+        Apply always pulses, but a pulse that finds the monitor's thread
+        outside its wait is lost, so it is repeated."""
+        since = self.env.tray_mark()
+        for _ in range(attempts):
+            self.apply()
+            applied = time.monotonic()
+            if wait_for(lambda: all(self.env.tray_has(kind, icon, since) for kind, icon in changes), 8, 0.05):
+                return time.monotonic() - applied
+        self.fail("the monitor did not show %r after %d Applies: %r" % (changes, attempts,
+                                                                       self.env.tray_events(since)))
 
     # -- the threshold dialog ---------------------------------------------
 

@@ -1008,8 +1008,15 @@ class WineEnv:
         if code != 0 or not out.strip():
             return None
         hwnd = int(out.split()[0], 16)
-        self.driver("ping", _hwnd(hwnd), "10000", timeout=40)
+        self.ping(hwnd, 10000)
         return hwnd
+
+    def ping(self, hwnd, timeout_ms=5000):
+        """The milliseconds the window's thread took to answer a message, or
+        None when it did not answer within timeout_ms (or is gone). When it
+        answers, it has handled everything posted to it before."""
+        code, out = self.driver("ping", _hwnd(hwnd), str(timeout_ms), timeout=timeout_ms / 1000 + 30)
+        return int(out.split()[0]) if code == 0 else None
 
     def windows(self, pid=None):
         """Top-level windows: dicts with hwnd, pid, visible, class, title."""
@@ -1086,6 +1093,11 @@ class WineEnv:
     def tray_mark(self):
         """The number of tray events so far: pass it to tray_events(since=)."""
         return len(self.tray_events())
+
+    def tray_has(self, kind, icon_id, since=0):
+        """Whether the tray shows an event of that kind for that icon id,
+        from event index `since` on."""
+        return any(e[0] == kind and e[1] == icon_id for e in self.tray_events(since))
 
     def wait_for(self, predicate, timeout=30.0, interval=0.2):
         return wait_for(predicate, timeout, interval)

@@ -92,27 +92,12 @@ class CrossBitnessTest(ConfigTestCase):
 
     # -- the tray -------------------------------------------------------
 
-    def tray_has(self, kind, icon_id, since):
-        return any(e[0] == kind and e[1] == icon_id for e in self.env.tray_events(since))
-
     def pulse_until_tray(self, changes, since, attempts=5):
         for _ in range(attempts):
             self.env.driver_ok("pulse", "settings")
-            if wait_for(lambda: all(self.tray_has(kind, icon, since) for kind, icon in changes), 8, 0.05):
+            if wait_for(lambda: all(self.env.tray_has(kind, icon, since) for kind, icon in changes), 8, 0.05):
                 return True
         return False
-
-    def apply_until_tray(self, changes, attempts=5):
-        """Apply, until the monitor shows every (kind, icon id) of `changes`.
-        Apply always pulses; a pulse that finds the monitor's thread outside
-        its wait is lost, so it is repeated."""
-        since = self.env.tray_mark()
-        for _ in range(attempts):
-            self.apply()
-            if wait_for(lambda: all(self.tray_has(kind, icon, since) for kind, icon in changes), 8, 0.05):
-                return
-        self.fail("the monitor did not show %r after %d Applies: %r" % (changes, attempts,
-                                                                       self.env.tray_events(since)))
 
     def test_a_value_saved_by_either_build_is_read_by_the_other(self):
         self.env = env = WineEnv.for_test(self, drives={"d": 16 * MiB, "e": 16 * MiB})
@@ -137,7 +122,7 @@ class CrossBitnessTest(ConfigTestCase):
                          env.reg_query(SETTINGS_KEY, "DriveSettings", view=32))
         self.assertIsNone(env.reg_query(SETTINGS_KEY, "DriveSettings", view=64))
         self.close_brimset()
-        self.assertFalse(self.tray_has("add", ICON_OF_E, 0))
+        self.assertFalse(env.tray_has("add", ICON_OF_E))
         # One monitor per user, whichever bitness started first.
         second = self.env.start(INSTALL_DIRS[32] + r"\BrimWatch.exe", log="second32.log")
         self.assertEqual(self.env.wait_exit(second, 60), 0, "a second monitor of the same user ends at once")

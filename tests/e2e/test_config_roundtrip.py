@@ -17,21 +17,6 @@ class RoundTripTest(ConfigTestCase):
         if not (BUILD_DIR / "monitor" / "BrimWatch.exe").is_file():
             self.skipTest("BrimWatch.exe not built")
 
-    def tray_has(self, kind, since):
-        return any(e[0] == kind and e[1] == ICON_OF_D for e in self.env.tray_events(since))
-
-    def apply_until_tray(self, kind, attempts=5):
-        """Apply, then the seconds until the monitor's icon of D: shows the
-        event. Apply again (it always pulses) if a pulse found the monitor's
-        thread outside its wait."""
-        since = self.env.tray_mark()
-        for _ in range(attempts):
-            self.apply()
-            applied = time.monotonic()
-            if wait_for(lambda: self.tray_has(kind, since), 8, 0.05):
-                return time.monotonic() - applied
-        self.fail("no %s of the icon of D: after %d Applies" % (kind, attempts))
-
     def test_apply_reaches_a_running_monitor(self):
         env = self.make_env(drives={"d": 16 * MiB})
         env.install_program("BrimWatch.exe", INSTALL_DIR)
@@ -42,13 +27,13 @@ class RoundTripTest(ConfigTestCase):
         self.assertTrue(wait_for(lambda: any(w["class"] == MONITOR_CLASS for w in env.windows()), 60, 0.25),
                         "the monitor did not start")
         time.sleep(2)  # into its event wait
-        self.assertFalse(self.tray_has("add", 0))
+        self.assertFalse(env.tray_has("add", ICON_OF_D))
 
         self.open_drive_list()
         self.modify("d", "20")  # above the 16 MB free
-        shown = self.apply_until_tray("add")
+        shown = self.apply_until_tray([("add", ICON_OF_D)])
         self.modify("d", "1")
-        removed = self.apply_until_tray("delete")
+        removed = self.apply_until_tray([("delete", ICON_OF_D)])
         print("\nApply to icon shown: %.2f s, removed: %.2f s" % (shown, removed))
 
         self.command(self.dialog, 2)

@@ -127,7 +127,7 @@ class MonitorDataTest(MonitorTestCase, RegistryShapes):
                 break
         else:
             self.fail("%s: no rescan after 10 settings pulses" % label)
-        self.env.driver_ok("ping", "0x%x" % self.window, "10000")
+        self.assertIsNotNone(self.env.ping(self.window, 10000))
 
     def expected_icons(self, table):
         c_stats = os.statvfs(self.env.prefix / "drive_c")

@@ -6,7 +6,7 @@ import time
 import unittest
 
 from brimharness import MiB, program, wait_for
-from brimcases import MONITOR_INSTALL_DIR, MonitorTestCase, hwnd_text
+from brimcases import MONITOR_INSTALL_DIR, MonitorTestCase
 
 
 INSTANCE_GUARD_NAME = "{FB3C04D9-4A91-4728-AA0D-F157A2AF632F}"
@@ -32,12 +32,6 @@ class EventFaultTestCase(MonitorTestCase):
         self.addCleanup(squatter.terminate)
         self.assertTrue(wait_for(lambda: "held" in (self.env.logs_dir / "squat.log").read_text(errors="replace"), 30))
 
-    def ping(self, window, timeout_ms=1000):
-        """Milliseconds the window took to answer a SendMessageTimeout, or
-        None when it did not answer within timeout_ms."""
-        code, out = self.env.driver("ping", hwnd_text(window), str(timeout_ms))
-        return int(out.split()[0]) if code == 0 else None
-
 
 class SignalledEventTest(EventFaultTestCase):
 
@@ -60,7 +54,7 @@ class SignalledEventTest(EventFaultTestCase):
         time.sleep(10)
         used = self.cpu_seconds(monitor) - start
         self.assertLess(used, 1.0, "the monitor used %.2f s of CPU in 10 s with the event set" % used)
-        self.assertIsNotNone(self.ping(window), "the monitor's window should answer within 1 s")
+        self.assertIsNotNone(env.ping(window, 1000), "the monitor's window should answer within 1 s")
 
         # The regular tick still comes (a stream of reloads would keep
         # pushing the scan timer back): D: recovers, its icon goes.
@@ -83,7 +77,7 @@ class SignalledEventTest(EventFaultTestCase):
         try:
             time.sleep(3)
             self.assertIsNone(monitor.poll(), "a close signal alone ended the monitor")
-            self.assertIsNotNone(self.ping(window))
+            self.assertIsNotNone(env.ping(window, 1000))
             env.driver_ok("pulse", "close")
             self.assertEqual(self.wait_exit_code(monitor), 0)
         finally:
@@ -157,7 +151,7 @@ class PulseStormTest(EventFaultTestCase):
         answers = []
         while storm.poll() is None:
             for window in windows:
-                answers.append((window, self.ping(window)))
+                answers.append((window, env.ping(window, 1000)))
         storm_seconds = time.monotonic() - started
         self.assertEqual(storm.returncode, 0)
         self.assertIn("pulsed", (env.logs_dir / "storm.log").read_text(errors="replace"))
@@ -171,7 +165,7 @@ class PulseStormTest(EventFaultTestCase):
         self.assertTrue(wait_for(lambda: both_show(4), 20),
                         "both monitors should end with E:'s icon only: %r" % self.icons_by_window())
         for window in windows:
-            self.assertIsNotNone(self.ping(window))
+            self.assertIsNotNone(env.ping(window, 1000))
 
         # One close pulse ends both, cleanly.
         since = env.tray_mark()
@@ -190,7 +184,7 @@ class PulseStormTest(EventFaultTestCase):
         storm = env.start(program("BrimDriver.exe"), "pulse", "settings", "24", "500", log="storm.log")
         self.addCleanup(storm.terminate)
         env.fill_drive("d", 4 * MiB)
-        self.assertTrue(wait_for(lambda: self.tray_has("add", 3) or storm.poll() is not None, 30, 0.1))
+        self.assertTrue(wait_for(lambda: env.tray_has("add", 3) or storm.poll() is not None, 30, 0.1))
         self.assertIsNone(storm.poll(), "D:'s icon should come while the pulses last")
 
 

@@ -45,7 +45,7 @@ class DriveGoneTest(MonitorTestCase):
         self.rescans()
         # The mouse over the icon of a drive that is gone leaves its tip alone.
         self.post(window, WM_TRAYICON, 3, WM_MOUSEMOVE)
-        self.assertIsNotNone(self.ping(window))
+        self.assertIsNotNone(env.ping(window))
         self.assertEqual([e for e in env.tray_events(since) if e[0] in ("add", "delete")], [],
                          "the icons of D: (gone) and E: (low) stay; F: is not low")
         self.assertTrue(any("drive D:" in tip for tip in self.tray_tips()), self.tray_tips())
@@ -67,10 +67,6 @@ class DriveGoneTest(MonitorTestCase):
         self.pulse("close")
         self.assertEqual(self.wait_exit_code(monitor), 0)
         self.assertEqual(self.icon_ids("delete", since), [3])
-
-    def ping(self, window):
-        code, out = self.env.driver("ping", hwnd_text(window), "5000")
-        return out if code == 0 else None
 
 
 class NoNotificationAreaTest(MonitorTestCase):
@@ -148,7 +144,7 @@ class NoNotificationAreaTest(MonitorTestCase):
         self.assertGreaterEqual(failed_adds(), 3, self.tray_calls())
         self.assertTrue(all(c in failed_add for c in self.tray_calls()),
                         "only failed adds, each with its beep: %r" % self.tray_calls())
-        self.assertIsNotNone(self.ping(window), "the monitor should keep answering")
+        self.assertIsNotNone(env.ping(window), "the monitor should keep answering")
         self.assertIsNone(monitor.poll())
 
         # A notification area comes: the next scan's add reaches it.
@@ -174,10 +170,6 @@ class NoNotificationAreaTest(MonitorTestCase):
         self.pulse("close")
         self.assertEqual(self.wait_exit_code(monitor), 0)
         self.assertIn("icon\t%d\t%s\t3" % (NIM_DELETE, hwnd_text(window)), standin.read_text(errors="replace"))
-
-    def ping(self, window):
-        code, out = self.env.driver("ping", hwnd_text(window), "5000")
-        return out if code == 0 else None
 
 
 if __name__ == "__main__":

@@ -160,7 +160,7 @@ class SettingsWatchTest(MonitorTestCase):
             if not filled and time.monotonic() > end - 17:
                 filled = env.fill_drive("d", 4 * MiB)
         self.assertGreater(writes, 200)
-        self.assertTrue(self.tray_has("add", 3, since), "D:'s icon should come while the writes last")
+        self.assertTrue(env.tray_has("add", 3, since), "D:'s icon should come while the writes last")
         # Once they stop the monitor waits again, using next to no CPU.
         before = self.cpu_seconds(monitor)
         time.sleep(5)
