@@ -15,9 +15,8 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
 
 import brimharness  # noqa: E402
-from brimharness import MiB, WineEnv, program  # noqa: E402
-
-INSTALL_DIR = r"C:\Program Files\Velloran\Brimline"
+from brimharness import MiB, WineEnv  # noqa: E402
+from brimcases import INSTALL_DIR  # noqa: E402
 
 
 class LiveWineEnv(WineEnv):

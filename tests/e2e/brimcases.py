@@ -3,8 +3,10 @@ facts they use: MonitorTestCase runs BrimWatch, ConfigTestCase runs BrimSet;
 the updater's texts and ids are here too (UPDATER).
 
 Ids, texts and class names are read from the programs' resource scripts,
-the headers those include, and their sources, so that a test never
-restates one: rename or renumber a resource and the tests follow.
+the headers those include, and their sources, and the version, the maker
+and the install folder from common/Version.h, so that a test never
+restates one: rename or renumber a resource, or raise the version, and the
+tests follow.
 """
 
 import os
@@ -13,8 +15,8 @@ import shutil
 import time
 import unittest
 
-from brimharness import (BUILD_DIR, SOURCE_DIR, WineEnv, decode_wine_string, driver_of_bits, read_records,
-                         require_programs, unescape, wait_for)
+from brimharness import (BUILD_DIR, SETTINGS_KEY, SOURCE_DIR, WineEnv, decode_wine_string, driver_of_bits,
+                         read_records, require_programs, unescape, wait_for)
 
 
 # -- the programs' own facts -------------------------------------------------
@@ -106,12 +108,38 @@ def _format(template, *values):
     return re.sub(r"%%|%(?:I64)?[csud]", lambda m: "%" if m.group() == "%%" else str(next(parts)), template)
 
 
+_VERSION_HEADER = (SOURCE_DIR / "common" / "Version.h").read_text(encoding="utf-8")
+
+
+def version_macro(name):
+    """A macro of common/Version.h: the text of a string, or a number."""
+    match = re.search(r'^\s*#\s*define\s+%s\s+(?:L?"([^"]*)"|(\d+))' % name, _VERSION_HEADER, re.M)
+    if not match:
+        raise LookupError("common/Version.h defines no %s" % name)
+    return match.group(1) if match.group(1) is not None else int(match.group(2))
+
+
+# The product's version as the programs carry it: as text, as its four
+# numbers, and packed into 64 bits as the updater's command line passes it.
+VERSION = version_macro("BRIM_VERSION_TEXT")
+VERSION_NUMBERS = tuple(version_macro("BRIM_VERSION_" + part) for part in ("MAJOR", "MINOR", "BUILD", "REVISION"))
+PACKED_VERSION = sum(number << shift for number, shift in zip(VERSION_NUMBERS, (48, 32, 16, 0)))
+COMPANY = version_macro("BRIM_COMPANY_NAME")
+PRODUCT = version_macro("BRIM_PRODUCT_NAME")
+# Where the package puts the programs of each bitness on 64-bit Windows.
+INSTALL_DIRS = {64: r"C:\Program Files\%s\%s" % (COMPANY, PRODUCT),
+                32: r"C:\Program Files (x86)\%s\%s" % (COMPANY, PRODUCT)}
+INSTALL_DIR = INSTALL_DIRS[64]
+
 BRIMWATCH = ProgramResources("monitor/BrimWatch.rc")
 BRIMSET = ProgramResources("config/BrimSet.rc")
 UPDATER = ProgramResources("updater/VelloranUpdater.rc")
 
 # Registry keys and Windows facts the tests share.
-SETTINGS_KEY = r"HKLM\Software\Velloran\BrimSet"
+# The settings key (SETTINGS_KEY, from the harness) under its hive, and the
+# key of the user's own values (LastUpdateCheck).
+SETTINGS_SUBKEY = SETTINGS_KEY.split("\\", 1)[1]
+USER_SETTINGS_KEY = "HKCU\\" + SETTINGS_SUBKEY
 POLICY_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Policies\Explorer"
 WINE_DRIVES_KEY = r"HKLM\Software\Wine\Drives"
 WM_NULL = 0x0000
@@ -124,7 +152,6 @@ WM_TRAYICON = 0x0401
 NIN_BALLOONUSERCLICK = 0x0405
 VK_RETURN, VK_ESCAPE, VK_UP, VK_DOWN = 0x0D, 0x1B, 0x26, 0x28
 NIIF_INFO, NIIF_WARNING, NIIF_ERROR = 1, 2, 3
-PACKED_VERSION = 562967133356032  # 2.4.1.0
 SETTINGS_EVENT_NAMES = ("Global\\CA56EB1D-CE28-487d-8572-E071B8507203", "CA56EB1D-CE28-487d-8572-E071B8507203")
 
 # BrimWatch.
@@ -142,7 +169,6 @@ TOOLS_DIR = r"C:\brim-tools"  # stand-ins for tools found on the search path
 
 # BrimSet.
 FRAME_CLASS = _source_string("config/BrimSet.cpp", "FRAME_CLASS_NAME")
-INSTALL_DIR = r"C:\Program Files\Velloran\Brimline"
 BRIMSET_EXE = INSTALL_DIR + r"\BrimSet.exe"
 TITLE = BRIMSET.caption("IDD_DRIVELIST")
 THRESHOLD_TITLE = BRIMSET.caption("IDD_THRESHOLD")

@@ -106,6 +106,8 @@ ARTIFACTS_DIR = BUILD_DIR / "artifacts"
 # The build of the other bitness from the same sources, when there is one.
 OTHER_BUILD_DIR = Path(os.environ["BRIM_OTHER_BUILD_DIR"]) if os.environ.get("BRIM_OTHER_BUILD_DIR") else None
 TEMPLATE_DIR = BUILD_DIR / "wine-template"
+# The machine-wide settings key, in the 32-bit view (set_drive_settings).
+SETTINGS_KEY = r"HKLM\Software\Velloran\BrimSet"
 ENVS_DIR = BUILD_DIR / "wine-envs"
 
 _PROGRAM_DIRS = {
@@ -1166,19 +1168,17 @@ class WineEnv:
         """Deletes a key and everything below it; True on success."""
         return self.wine("reg", "delete", key, "/f", _view(view)).returncode == 0
 
-    SETTINGS_KEY = r"HKLM\Software\Velloran\BrimSet"
-
     def set_drive_settings(self, mapping):
         """Writes DriveSettings (REG_BINARY, 32-bit view). mapping: letter ->
         (enabled byte, threshold bytes), see build_drive_settings; raw bytes
         are written as they are (for images of the wrong length)."""
         image = bytes(mapping) if isinstance(mapping, (bytes, bytearray)) else build_drive_settings(mapping)
-        self.reg_add(self.SETTINGS_KEY, "DriveSettings", "REG_BINARY", image, view=32)
+        self.reg_add(SETTINGS_KEY, "DriveSettings", "REG_BINARY", image, view=32)
         return image
 
     def drive_settings(self):
         """The stored DriveSettings bytes, or None when missing (or not binary)."""
-        value = self.reg_query(self.SETTINGS_KEY, "DriveSettings", view=32)
+        value = self.reg_query(SETTINGS_KEY, "DriveSettings", view=32)
         if value is None or value[0] != "REG_BINARY":
             return None
         return value[1]
@@ -1296,7 +1296,7 @@ class WineEnv:
         text = str(path)
         return self.to_host(text) if re.match(r"^[A-Za-z]:", text) else Path(text)
 
-    def install_program(self, name, folder=r"C:\Program Files\Velloran\Brimline", as_name=None):
+    def install_program(self, name, folder, as_name=None):
         """Copies a built program into the prefix; returns its host path."""
         target = self._host_path(folder) / (as_name or program(name).name)
         target.parent.mkdir(parents=True, exist_ok=True)

@@ -14,11 +14,10 @@ import unittest
 
 from brimharness import (BUILD_DIR, OTHER_BUILD_DIR, MiB, WineEnv, build_bits, build_drive_settings, in_ci,
                          parse_drive_settings, pe_bits, wait_for)
-from brimcases import ConfigTestCase, IDC_CLOSE, MONITOR_CLASS, SETTINGS_KEY, TITLE, fifteen_percent
+from brimcases import (ConfigTestCase, IDC_CLOSE, INSTALL_DIRS, MONITOR_CLASS, SETTINGS_KEY, SETTINGS_SUBKEY, TITLE,
+                       fifteen_percent)
 
 ICON_OF_D, ICON_OF_E = 3, 4  # the monitor's icon id is the drive index
-# Where an installer puts each bitness on 64-bit Windows.
-INSTALL_DIRS = {64: r"C:\Program Files\Velloran\Brimline", 32: r"C:\Program Files (x86)\Velloran\Brimline"}
 PROGRAMS = {"BrimWatch.exe": "monitor", "BrimSet.exe": "config", "BrimDriver.exe": "tests/driver"}
 
 
@@ -118,7 +117,8 @@ class CrossBitnessTest(ConfigTestCase):
         saved = build_drive_settings({"c": (0, default_of["c"]), "d": (1, 8 * MiB), "e": (0, default_of["e"])})
         self.assertEqual(env.drive_settings(), saved)
         # One stored value, in the 32-bit view: Wow6432Node as 64-bit programs see it.
-        self.assertEqual(env.reg_query(r"HKLM\Software\Wow6432Node\Velloran\BrimSet", "DriveSettings", view=64),
+        wow64_key = "HKLM\\" + SETTINGS_SUBKEY.replace("Software\\", "Software\\Wow6432Node\\", 1)
+        self.assertEqual(env.reg_query(wow64_key, "DriveSettings", view=64),
                          env.reg_query(SETTINGS_KEY, "DriveSettings", view=32))
         self.assertIsNone(env.reg_query(SETTINGS_KEY, "DriveSettings", view=64))
         self.close_brimset()

@@ -4,19 +4,14 @@ import re
 import subprocess
 import unittest
 
-from brimharness import SOURCE_DIR, MiB, decode_wine_string, read_records, wait_for
-from brimcases import (ConfigTestCase, IDC_ABOUT, IDC_CLOSE, IDC_COPYRIGHT, IDC_EMAILLINK, IDC_FILEDESCRIPTION,
-                       IDC_FILEVERSION, IDC_HELPPAGE, IDC_UPDATELINK, IDC_WEBLINK, IDM_ABOUT, INSTALL_DIR, TITLE,
-                       WM_COMMAND)
+from brimharness import MiB, decode_wine_string, read_records, wait_for
+from brimcases import (COMPANY, ConfigTestCase, IDC_ABOUT, IDC_CLOSE, IDC_COPYRIGHT, IDC_EMAILLINK,
+                       IDC_FILEDESCRIPTION, IDC_FILEVERSION, IDC_HELPPAGE, IDC_UPDATELINK, IDC_WEBLINK, IDM_ABOUT,
+                       INSTALL_DIR, PACKED_VERSION, TITLE, VERSION, WM_COMMAND, version_macro)
 
 IDOK, IDCANCEL = 1, 2
 STN_CLICKED, STN_DBLCLK = 0, 1
 RECORDERS = r"C:\brim-recorders"
-
-
-def maker_detail(name):
-    text = (SOURCE_DIR / "common" / "Version.h").read_text(encoding="utf-8")
-    return re.search(r'#define %s L"([^"]*)"' % name, text).group(1)
 
 
 def pure_blue_pixels(image):
@@ -67,9 +62,9 @@ class AboutTest(ConfigTestCase):
         about = self.open_about(self.dialog)
         self.assertEqual(self.owner(about), self.dialog)
         self.assertEqual(env.get_text(about, IDC_FILEDESCRIPTION), "Brimline Configuration")
-        self.assertEqual(env.get_text(about, IDC_FILEVERSION), "2.4.1.0")
+        self.assertEqual(env.get_text(about, IDC_FILEVERSION), VERSION)
         self.assertEqual(env.get_text(about, IDC_COPYRIGHT), copyright_text)
-        self.assertIn("Velloran", copyright_text)
+        self.assertIn(COMPANY, copyright_text)
         shot = self.screenshot("config-about.png", about)
         # The three links are drawn in pure blue; nothing else on screen is.
         self.assertEqual(before, 0)
@@ -78,7 +73,7 @@ class AboutTest(ConfigTestCase):
         # The update link starts the updater beside the program, once per
         # click: a double click's second click is ignored.
         self.command(about, IDC_UPDATELINK, STN_CLICKED)
-        self.assertEqual(self.wait_records(updater, 1), ["BrimSet.exe 0 562967133356032 0"])
+        self.assertEqual(self.wait_records(updater, 1), ["BrimSet.exe 0 %d 0" % PACKED_VERSION])
         self.command(about, IDC_UPDATELINK, STN_DBLCLK)
         self.settle(about, 2.0)
         self.assertEqual(len(read_records(updater)), 1)
@@ -86,9 +81,9 @@ class AboutTest(ConfigTestCase):
         # The mail link carries the program and its version as the subject.
         self.command(about, IDC_EMAILLINK, STN_CLICKED)
         self.assertEqual(self.wait_records(mail, 1),
-                         ["mailto:%s?subject=BrimSet V2.4.1.0" % maker_detail("BRIM_SUPPORT_EMAIL")])
+                         ["mailto:%s?subject=BrimSet V%s" % (version_macro("BRIM_SUPPORT_EMAIL"), VERSION)])
         self.command(about, IDC_WEBLINK, STN_CLICKED)
-        self.assertEqual(self.wait_records(web, 1), [maker_detail("BRIM_WEB_SITE_URL")])
+        self.assertEqual(self.wait_records(web, 1), [version_macro("BRIM_WEB_SITE_URL")])
         self.command(about, IDC_WEBLINK, STN_DBLCLK)
         self.command(about, IDC_EMAILLINK, STN_DBLCLK)
         self.settle(about, 2.0)
@@ -102,7 +97,7 @@ class AboutTest(ConfigTestCase):
         frame = env.find_window("VELLORAN_BRIMSET", TITLE, timeout=5)
         about = self.open_about(frame, lparam=0)
         self.assertEqual(self.owner(about), frame)
-        self.assertEqual(env.get_text(about, IDC_FILEVERSION), "2.4.1.0")
+        self.assertEqual(env.get_text(about, IDC_FILEVERSION), VERSION)
         self.command(about, IDCANCEL)
         self.assertEqual(env.driver("waitgone", "0x%x" % about, "10000")[0], 0)
 

@@ -7,12 +7,11 @@ key's DACL: the driver gives a key a DACL that grants read access only.
 import unittest
 
 from brimharness import MiB, build_drive_settings
-from brimcases import (ConfigTestCase, IDC_APPLY, IDC_CLOSE, IDC_NOLOWSPACECHECKS, POLICY_DENIED, QUESTION,
-                       SETTINGS_DENIED)
+from brimcases import (ConfigTestCase, IDC_APPLY, IDC_CLOSE, IDC_NOLOWSPACECHECKS, POLICY_DENIED, POLICY_KEY, QUESTION,
+                       SETTINGS_DENIED, SETTINGS_SUBKEY)
 
 
-SETTINGS_SUBKEY = r"Software\Velloran\BrimSet"
-POLICY_SUBKEY = r"Software\Microsoft\Windows\CurrentVersion\Policies\Explorer"
+POLICY_SUBKEY = POLICY_KEY.split("\\", 1)[1]
 
 
 class DeniedTest(ConfigTestCase):

@@ -5,8 +5,8 @@ and say what went wrong in a line and an exit code."""
 import unittest
 
 from brimharness import MiB, parse_drive_settings
-from brimcases import (BRIMSET, BRIMSET_EXE, OS_WARNING_RECORD, POLICY_KEY, SETTINGS_KEY, ConfigTestCase,
-                       brimset_text as text, fifteen_percent)
+from brimcases import (BRIMSET, BRIMSET_EXE, OS_WARNING_RECORD, POLICY_KEY, SETTINGS_KEY, SETTINGS_SUBKEY,
+                       ConfigTestCase, brimset_text as text, fifteen_percent)
 
 
 class VerbsTest(ConfigTestCase):
@@ -75,7 +75,7 @@ class VerbsTest(ConfigTestCase):
                 self.assertEqual(self.env.drive_settings(), stored)
                 self.assertIsNone(self.policy_value())
         # A write the registry refuses: its Windows error, and its line.
-        self.assertTrue(self.env.driver_ok("denykey", "32", r"Software\Velloran\BrimSet").startswith("denied"))
+        self.assertTrue(self.env.driver_ok("denykey", "32", SETTINGS_SUBKEY).startswith("denied"))
         code, out, err = self.brimset("/set", "D:=9")
         self.assertEqual((code, len(err)), (5, 1))
         self.assertTrue(err[0].startswith(text("IDS_VERB_SAVE_FAILED", 5, "")), err)

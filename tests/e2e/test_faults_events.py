@@ -6,7 +6,7 @@ import time
 import unittest
 
 from brimharness import MiB, program, wait_for
-from brimcases import MONITOR_INSTALL_DIR, MonitorTestCase
+from brimcases import MONITOR_INSTALL_DIR, USER_SETTINGS_KEY, MonitorTestCase
 
 
 INSTANCE_GUARD_NAME = "{FB3C04D9-4A91-4728-AA0D-F157A2AF632F}"
@@ -103,7 +103,7 @@ class ScanTimerTest(EventFaultTestCase):
         # updater; E: falls low after it and gets its icon at the next one.
         self.assertIsNotNone(env.wait_for_tray("add", 3, timeout=REGULAR_TICK + 20), "no first regular tick")
         # The tick scans first, then stores the time of its update check.
-        self.assertTrue(wait_for(lambda: env.reg_query(r"HKCU\Software\Velloran\BrimSet", "LastUpdateCheck"), 10),
+        self.assertTrue(wait_for(lambda: env.reg_query(USER_SETTINGS_KEY, "LastUpdateCheck"), 10),
                         "the first tick stored no update-check time")
         since = env.tray_mark()
         env.fill_drive("e", 4 * MiB)

@@ -10,6 +10,7 @@ from pathlib import Path
 
 import brimharness as h
 from brimharness import MiB, WineEnv
+from brimcases import INSTALL_DIR, PACKED_VERSION
 
 
 class ParsingTest(unittest.TestCase):
@@ -122,7 +123,7 @@ class DriveTest(unittest.TestCase):
 
 
 class RegistryTest(unittest.TestCase):
-    KEY = r"HKLM\Software\Velloran\BrimSet"
+    KEY = h.SETTINGS_KEY
 
     def setUp(self):
         self.env = WineEnv.for_test(self, display=False)
@@ -220,15 +221,16 @@ class RecorderTest(unittest.TestCase):
         self.env = WineEnv.for_class(self, display=False)
 
     def test_recorder_logs_each_start(self):
-        updater = r"C:\Program Files\Velloran\Brimline\VelloranUpdater.exe"
+        updater = INSTALL_DIR + r"\VelloranUpdater.exe"
         log = self.env.make_recorder(updater)
         self.assertEqual(h.read_records(log), [])
-        result = self.env.wine(self.env.to_host(updater), "BrimWatch.exe", "0", "562967133356032", "1")
+        arguments = "BrimWatch.exe 0 %d 1" % PACKED_VERSION
+        result = self.env.wine(self.env.to_host(updater), *arguments.split())
         self.assertEqual(result.returncode, 0, result.stderr)
         result = self.env.wine(self.env.to_host(updater), "two words", "/e,D:\\")
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(h.read_records(log), ["BrimWatch.exe 0 562967133356032 1", "two words /e,D:\\"])
-        self.assertEqual(h.read_raw_records(log), ["BrimWatch.exe 0 562967133356032 1", '"two words" /e,D:\\'])
+        self.assertEqual(h.read_records(log), [arguments, "two words /e,D:\\"])
+        self.assertEqual(h.read_raw_records(log), [arguments, '"two words" /e,D:\\'])
 
         # A stand-in on the search path, found by name as the shell would.
         tools = self.env.prefix / "drive_c" / "tools"

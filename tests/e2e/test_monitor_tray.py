@@ -6,10 +6,11 @@ import re
 import time
 import unittest
 
-from brimharness import MiB, build_bits, decode_wine_string, program, unescape, wait_for
-from brimcases import (BALLOON_TITLE, IDM_RUN_CLEANUP, IDM_TRAY_EXIT, MONITOR_TITLE, MUTE_QUESTION, MonitorTestCase,
-                       NIIF_ERROR, NIIF_INFO, NIIF_WARNING, PACKED_VERSION, SETTINGS_EVENT_NAMES, TOOLS_DIR, VK_DOWN,
-                       VK_RETURN, VK_UP, WM_COMMAND, WM_LBUTTONDOWN, balloon_text, hwnd_text, tip_text)
+from brimharness import SETTINGS_KEY, MiB, build_bits, decode_wine_string, program, unescape, wait_for
+from brimcases import (BALLOON_TITLE, COMPANY, IDM_RUN_CLEANUP, IDM_TRAY_EXIT, MONITOR_TITLE, MUTE_QUESTION,
+                       MonitorTestCase, NIIF_ERROR, NIIF_INFO, NIIF_WARNING, PACKED_VERSION, PRODUCT,
+                       SETTINGS_EVENT_NAMES, TOOLS_DIR, VERSION, VK_DOWN, VK_RETURN, VK_UP, WM_COMMAND, WM_LBUTTONDOWN,
+                       balloon_text, hwnd_text, tip_text)
 
 
 class TrayTest(MonitorTestCase):
@@ -131,14 +132,14 @@ class SettingsWatchTest(MonitorTestCase):
     def test_a_key_made_later_a_changed_value_and_a_key_made_again_are_followed(self):
         env = self.make_env(drives={"d": 16 * MiB})
         env.fill_drive("d", 4 * MiB)
-        self.assertIsNone(env.reg_query(env.SETTINGS_KEY, "DriveSettings"))
+        self.assertIsNone(env.reg_query(SETTINGS_KEY, "DriveSettings"))
         self.start_monitor(self.install_monitor())
         self.wait_monitor_window()
         started = time.monotonic()
         time.sleep(2)  # the worker thread has the registry watch the key's parent
         self.write_and_wait("add", {"d": (1, 8 * MiB)}, "key made after the start")
         self.write_and_wait("delete", {"d": (0, 8 * MiB)}, "value changed")
-        self.assertTrue(self.env.reg_delete_key(self.env.SETTINGS_KEY))
+        self.assertTrue(self.env.reg_delete_key(SETTINGS_KEY))
         self.write_and_wait("add", {"d": (1, 8 * MiB)}, "key deleted and made again")
         self.assertLess(time.monotonic() - started, 40, "every change should be taken up before the first tick")
 
@@ -199,16 +200,16 @@ class LifecycleTest(MonitorTestCase):
         self.assertRegex(manifest, r"<dpiAware[^>]*>true</dpiAware>")
 
         version = dict(line.split("\t", 1) for line in env.driver_ok("version", exe).splitlines())
-        self.assertEqual(version["FileVersionFixed"], "2.4.1.0")
-        self.assertEqual(version["ProductVersionFixed"], "2.4.1.0")
+        self.assertEqual(version["FileVersionFixed"], VERSION)
+        self.assertEqual(version["ProductVersionFixed"], VERSION)
         self.assertEqual((version["FileOS"], version["FileType"], version["FileFlags"]), ("0x4", "0x1", "0x0"))
         self.assertEqual(version["Translation"], "0809-04b0")
         self.assertEqual({k: version[k] for k in ("CompanyName", "FileDescription", "FileVersion", "InternalName",
                                                   "OriginalFilename", "ProductName", "ProductVersion")},
-                         {"CompanyName": "Velloran", "FileDescription": "Brimline Monitor", "FileVersion": "2.4.1.0",
+                         {"CompanyName": COMPANY, "FileDescription": "Brimline Monitor", "FileVersion": VERSION,
                           "InternalName": "BrimWatch", "OriginalFilename": "BrimWatch.exe",
-                          "ProductName": "Brimline", "ProductVersion": "2.4.1.0"})
-        self.assertIn("Velloran", version["LegalCopyright"])
+                          "ProductName": PRODUCT, "ProductVersion": VERSION})
+        self.assertIn(COMPANY, version["LegalCopyright"])
 
     def test_single_instance_close_event_menu_exit_and_restart_switch(self):
         env = self.make_env(drives={"d": 16 * MiB})

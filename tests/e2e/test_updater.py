@@ -11,11 +11,11 @@ import unittest
 
 from brimharness import WineEnv, read_records, require_programs, wait_for
 from brimcases import (ConfigTestCase, IDC_ABOUT, IDC_CLOSE, IDC_MESSAGE, IDC_UPDATELINK, INSTALL_DIR,
-                       PACKED_VERSION, UPDATE_POLICY_KEY, UPDATE_TITLE, updater_text)
+                       PACKED_VERSION, UPDATE_POLICY_KEY, UPDATE_TITLE, VERSION, VERSION_NUMBERS, updater_text)
 
 UPDATER_EXE = INSTALL_DIR + r"\VelloranUpdater.exe"
-INSTALLED = "2.4.1.0"
-LATER = "2.5.0.0"
+INSTALLED = VERSION
+LATER = "%d.0.0.0" % (VERSION_NUMBERS[0] + 1)
 PAGE = "https://www.velloran.example/brimline/download"
 RECORDERS = r"C:\brim-recorders"
 IDOK, IDCANCEL = 1, 2
