@@ -20,7 +20,8 @@ target_link_libraries(brim_monitor_logic PUBLIC brim_common_logic)
 
 add_library(brim_config_logic STATIC
     ${BRIM_LOGIC_ROOT}/config/ConfigLogic.cpp
-    ${BRIM_LOGIC_ROOT}/config/VerbLogic.cpp)
+    ${BRIM_LOGIC_ROOT}/config/VerbLogic.cpp
+    ${BRIM_LOGIC_ROOT}/config/InstallLogic.cpp)
 target_include_directories(brim_config_logic PUBLIC ${BRIM_LOGIC_ROOT}/config)
 target_link_libraries(brim_config_logic PUBLIC brim_common_logic)
 
