@@ -1,4 +1,4 @@
 INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('RefuseInstallDir', 19, '', '[ProductName] installs only into a folder inside [ProgramFilesOfPackage], which only administrators can change: its programs run with administrator rights. [INSTALLDIR] is outside it. Leave INSTALLDIR out, or choose a folder there.')
-INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('RefuseInstallDir', 'NOT Installed AND NOT (INSTALLDIR ~<< ProgramFilesOfPackage)', 1010)
+INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('RefuseInstallDir', 'NOT Installed AND NOT InstallDirInsideProgramFiles', 1010)
 UPDATE `Property` SET `Value` = 'PREVIOUSVERSIONSINSTALLED;NEWERVERSIONDETECTED;OTHERARCHITECTUREINSTALLED;NEWEROTHERARCHITECTURE;WATCH;OSWARNING' WHERE `Property` = 'SecureCustomProperties'
 INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('EventSourceKey', 2, 'SYSTEM\CurrentControlSet\Services\EventLog\Application\Brimline', '-', 'EventSource')

@@ -241,16 +241,20 @@ class PackageTablesTest(unittest.TestCase):
 
     def check_install_folder_actions(self, actions, sequence, arch):
         """What an install of this machine's bitness cannot show: each
-        package compares INSTALLDIR with its own bitness's Program Files,
-        once the folders are known and before anything happens; a product
-        already installed is never refused. Takes the two actions out of
-        `actions`."""
-        folder, refuse = actions.pop("SetProgramFilesOfPackage"), actions.pop("RefuseInstallDir")
+        package has the check DLL judge INSTALLDIR against its own bitness's
+        Program Files, once the folders are known and before anything
+        happens; a product already installed is never refused. Takes the
+        three actions out of `actions`."""
+        folder, check, refuse = (actions.pop(name)
+                                 for name in ("SetProgramFilesOfPackage", "CheckInstallDir", "RefuseInstallDir"))
         self.assertEqual([int(folder[1]) & 0x3F, folder[3]], [CA_SET_PROPERTY, "[%s]" % PROGRAM_FILES_PROPERTY[arch]])
+        self.assertEqual([int(check[1]), check[3]], [CA_DLL_FROM_BINARY, "CheckInstallDir"])
         self.assertEqual(int(refuse[1]), CA_ERROR)
-        self.assertEqual(sequence["RefuseInstallDir"][0], "NOT Installed AND NOT (INSTALLDIR ~<< %s)" % folder[2])
+        self.assertEqual(sequence["CheckInstallDir"][0], "NOT Installed")
+        self.assertEqual(sequence["RefuseInstallDir"][0], "NOT Installed AND NOT InstallDirInsideProgramFiles")
         at = {name: seq for name, (_, seq) in sequence.items()}
-        self.assertLess(max(at["CostFinalize"], at["SetProgramFilesOfPackage"]), at["RefuseInstallDir"])
+        self.assertLess(max(at["CostFinalize"], at["SetProgramFilesOfPackage"]), at["CheckInstallDir"])
+        self.assertLess(at["CheckInstallDir"], at["RefuseInstallDir"])
         self.assertLess(at["RefuseInstallDir"], min(at["CloseMonitorsEarly"], at["CheckSettings"]))
 
     def test_tables_of_both_packages(self):
@@ -481,18 +485,21 @@ class InstallerTest(unittest.TestCase):
         self.assertEqual(self.os_warning(), (None, None), "the operating system's warning stayed off")
 
         # Refused before anything changes: a folder outside Program Files,
-        # and a bad assignment, whose sentence reaches the log (brackets
-        # included, which the installer would otherwise read as a name).
-        # Meanwhile the administrator's policy switches the warning off.
+        # also one whose text starts there and climbs out of it, and a bad
+        # assignment, whose sentence reaches the log (brackets included,
+        # which the installer would otherwise read as a name). Meanwhile the
+        # administrator's policy switches the warning off.
         env.reg_add(POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 1, view=64)
         stored = env.drive_settings()
         bad = "E:=lots[ProductName]"
-        for args, action, message in (
-                (("INSTALLDIR=C:\\Brimline",), "RefuseInstallDir", None),
-                (("WATCH=D:=8192 " + bad, "OSWARNING=on"), "CheckSettings",
+        for case, args, action, message in (
+                ("folder", ("INSTALLDIR=C:\\Brimline",), "RefuseInstallDir", None),
+                ("climbing-out", ("INSTALLDIR=%s\\..\\Brimline\\" % PROGRAM_FILES[self.arch],), "RefuseInstallDir",
+                 None),
+                ("assignment", ("WATCH=D:=8192 " + bad, "OSWARNING=on"), "CheckSettings",
                  brimset_text("IDS_VERB_BAD_ASSIGNMENT", bad))):
-            with self.subTest(action=action):
-                code, log = self.msiexec("/i", msi, *args, log="install-%s.log" % action)
+            with self.subTest(case):
+                code, log = self.msiexec("/i", msi, *args, log="install-%s.log" % case)
                 self.assertNotEqual(code, 0, "the install must fail")
                 self.assertTrue(action_starts(log, action), log[-3000:])
                 self.assertFalse(action_starts(log, "InstallFiles"), "the install went on after " + action)
