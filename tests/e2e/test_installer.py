@@ -519,6 +519,28 @@ class InstallerTest(unittest.TestCase):
         self.assertEqual(code, 0, log[-3000:])
         self.assertTrue(env.to_host(PROGRAM_FILES[self.arch] + custom + r"\BrimSet.exe").is_file())
 
+    def test_maintenance_run_leaves_the_settings_alone(self):
+        # Windows Installer lets any user repair a per-machine product, and
+        # hands the secure WATCH and OSWARNING to the elevated script: at a
+        # repair or another run of the installed product they change
+        # nothing. Wine's msiexec /f takes neither properties nor a product
+        # code, so the same runs go through /i: the package with REINSTALL,
+        # which is what /fa asks for, and the product code.
+        env = self.make_env()
+        env.set_drive_settings({"d": (1, 8 * MiB)})
+        msi = self.stage(self.msi)
+        code, log = self.msiexec("/i", msi, log="install.log")
+        self.assertEqual(code, 0, log[-3000:])
+        settings, warning = env.drive_settings(), self.os_warning()
+        product = dict((row[0], row[1]) for row in msi_table(self.msi, "Property"))["ProductCode"]
+        for case, target in (("repair", (msi, "REINSTALL=ALL", "REINSTALLMODE=amus")), ("product", (product,))):
+            with self.subTest(case):
+                code, log = self.msiexec("/i", *target, "WATCH=C:=4096", "OSWARNING=off",
+                                         log="maintenance-%s.log" % case)
+                self.assertEqual(code, 0, log[-3000:])
+                self.assertEqual(env.drive_settings(), settings)
+                self.assertEqual(self.os_warning(), warning)
+
     def test_later_version_upgrades_in_place(self):
         env = self.make_env()
         env.set_drive_settings({"d": (1, 4 * MiB)})
