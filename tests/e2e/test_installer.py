@@ -485,9 +485,11 @@ class InstallerTest(unittest.TestCase):
         self.assertEqual(self.os_warning(), (None, None), "the operating system's warning stayed off")
 
         # Refused before anything changes: a folder outside Program Files,
-        # also one whose text starts there and climbs out of it, and a bad
+        # also one whose text starts there and climbs out of it; a bad
         # assignment, whose sentence reaches the log (brackets included,
-        # which the installer would otherwise read as a name). Meanwhile the
+        # which the installer would otherwise read as a name); and the close
+        # switch after an assignment, which WATCH would otherwise hand on to
+        # the installed BrimSet's command line. Meanwhile the
         # administrator's policy switches the warning off.
         env.reg_add(POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 1, view=64)
         stored = env.drive_settings()
@@ -497,7 +499,8 @@ class InstallerTest(unittest.TestCase):
                 ("climbing-out", ("INSTALLDIR=%s\\..\\Brimline\\" % PROGRAM_FILES[self.arch],), "RefuseInstallDir",
                  None),
                 ("assignment", ("WATCH=D:=8192 " + bad, "OSWARNING=on"), "CheckSettings",
-                 brimset_text("IDS_VERB_BAD_ASSIGNMENT", bad))):
+                 brimset_text("IDS_VERB_BAD_ASSIGNMENT", bad)),
+                ("close-switch", ("WATCH=C:=8192 -u",), "CheckSettings", brimset_text("IDS_VERB_BAD_ASSIGNMENT", "-u"))):
             with self.subTest(case):
                 code, log = self.msiexec("/i", msi, *args, log="install-%s.log" % case)
                 self.assertNotEqual(code, 0, "the install must fail")
