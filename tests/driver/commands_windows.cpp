@@ -66,7 +66,7 @@ std::optional<DWORD> ParseTimeout(const std::vector<std::wstring>& args, size_t 
     return static_cast<DWORD>(*value);
 }
 
-// Message numbers by name, for post and send; a number is taken as is, and
+// Message numbers by name, for post; a number is taken as is, and
 // "reg:<name>" is the message RegisterWindowMessageW gives for <name>
 // (reg:TaskbarCreated).
 std::optional<UINT> ParseMessage(const std::wstring& text)
@@ -255,21 +255,6 @@ int RunPost(const std::vector<std::wstring>& args)
     if (!PostMessageW(parsed->window, parsed->message, parsed->wParam, parsed->lParam))
         return Fail(L"PostMessageW failed: " + LastErrorText());
     OutLine(L"posted");
-    return 0;
-}
-
-// send <hwnd> <msg> <wparam> <lparam>: prints the result (signed decimal);
-// exit 1 when the window does not answer within 5 s.
-int RunSend(const std::vector<std::wstring>& args)
-{
-    std::optional<MessageArguments> parsed = ParseMessageArguments(args);
-    if (!parsed)
-        return UsageError(L"a window, a message and two parameters expected");
-    DWORD_PTR result = 0;
-    if (!SendMessageTimeoutW(parsed->window, parsed->message, parsed->wParam, parsed->lParam, SMTO_NORMAL, SEND_TIMEOUT,
-                             &result))
-        return Fail(L"no answer: " + LastErrorText());
-    OutLine(Decimal(static_cast<int64_t>(static_cast<LRESULT>(result))));
     return 0;
 }
 
@@ -551,7 +536,6 @@ const CommandRegistrar waitGoneCommand{ L"waitgone", L"<hwnd> <timeout_ms>", Run
 const CommandRegistrar clickCommand{ L"click", L"<hwnd> <control id|self>", RunClick };
 const CommandRegistrar commandCommand{ L"command", L"<hwnd> <id> [notify]", RunCommand };
 const CommandRegistrar postCommand{ L"post", L"<hwnd> <msg> <wparam> <lparam>", RunPost };
-const CommandRegistrar sendCommand{ L"send", L"<hwnd> <msg> <wparam> <lparam>", RunSend };
 const CommandRegistrar pingCommand{ L"ping", L"<hwnd> <timeout_ms>", RunPing };
 const CommandRegistrar setTextCommand{ L"settext", L"<hwnd> <control id|self> <text>", RunSetText };
 const CommandRegistrar getTextCommand{ L"gettext", L"<hwnd> <control id|self>", RunGetText };
