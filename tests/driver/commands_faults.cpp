@@ -1,6 +1,7 @@
-// Registry values of any type and length, for the tests of stored data in
-// the wrong shape (reg.exe cannot write every type, nor an exact byte image
-// under a string type), and a stand-in notification area.
+// The registry as the tests reach it: values of any type and length, for
+// the tests of stored data in the wrong shape (reg.exe cannot write every
+// type, nor an exact byte image under a string type), and deletes of values
+// and keys; and a stand-in notification area.
 #include "Driver.h"
 
 namespace {
@@ -72,6 +73,19 @@ std::optional<std::vector<BYTE>> ParseHexBytes(const std::wstring& text)
     return bytes;
 }
 
+// The hive (HKLM or HKCU) and the registry view (32 or 64) that every
+// registry command takes first; a null hive or a zero view when the text
+// names none.
+HKEY ParseHive(const std::wstring& text)
+{
+    return text == L"HKLM" ? HKEY_LOCAL_MACHINE : text == L"HKCU" ? HKEY_CURRENT_USER : nullptr;
+}
+
+REGSAM ParseView(const std::wstring& text)
+{
+    return text == L"32" ? KEY_WOW64_32KEY : text == L"64" ? KEY_WOW64_64KEY : 0;
+}
+
 // regraw <HKLM|HKCU> <32|64> <key> <name> <type number> <hex bytes|->:
 // creates the key if needed and writes the value with exactly these bytes
 // and this type ("-" writes no bytes).
@@ -79,8 +93,8 @@ int RunRegRaw(const std::vector<std::wstring>& args)
 {
     if (args.size() != 6)
         return UsageError(L"a hive, a view, a key, a name, a type and the bytes expected");
-    HKEY hive = args[0] == L"HKLM" ? HKEY_LOCAL_MACHINE : args[0] == L"HKCU" ? HKEY_CURRENT_USER : nullptr;
-    REGSAM view = args[1] == L"32" ? KEY_WOW64_32KEY : args[1] == L"64" ? KEY_WOW64_64KEY : 0;
+    HKEY hive = ParseHive(args[0]);
+    REGSAM view = ParseView(args[1]);
     std::optional<uint64_t> type = ParseUnsigned(args[4]);
     std::optional<std::vector<BYTE>> bytes = ParseHexBytes(args[5]);
     if (hive == nullptr || view == 0 || !type || *type > 0xFFFFFFFF || !bytes)
@@ -105,8 +119,8 @@ int RunRegGet(const std::vector<std::wstring>& args)
 {
     if (args.size() != 4)
         return UsageError(L"a hive, a view, a key and a name expected");
-    HKEY hive = args[0] == L"HKLM" ? HKEY_LOCAL_MACHINE : args[0] == L"HKCU" ? HKEY_CURRENT_USER : nullptr;
-    REGSAM view = args[1] == L"32" ? KEY_WOW64_32KEY : args[1] == L"64" ? KEY_WOW64_64KEY : 0;
+    HKEY hive = ParseHive(args[0]);
+    REGSAM view = ParseView(args[1]);
     if (hive == nullptr || view == 0)
         return UsageError(L"bad hive or view");
     HKEY key = nullptr;
@@ -132,8 +146,38 @@ int RunRegGet(const std::vector<std::wstring>& args)
     return 0;
 }
 
+// regdelete <HKLM|HKCU> <32|64> <key> [name]: with a name, deletes that
+// value (an empty name: the key's default value); without one, deletes the
+// key and everything below it. Exit 1 when there is no such key or value.
+int RunRegDelete(const std::vector<std::wstring>& args)
+{
+    if (args.size() != 3 && args.size() != 4)
+        return UsageError(L"a hive, a view, a key and an optional value name expected");
+    HKEY hive = ParseHive(args[0]);
+    REGSAM view = ParseView(args[1]);
+    if (hive == nullptr || view == 0 || args[2].empty())
+        return UsageError(L"bad hive, view or key");
+    const bool wholeKey = args.size() == 3;
+    HKEY key = nullptr;
+    LSTATUS status = RegOpenKeyExW(hive, args[2].c_str(), 0, (wholeKey ? KEY_ALL_ACCESS : KEY_SET_VALUE) | view, &key);
+    if (status != ERROR_SUCCESS)
+        return Fail(L"RegOpenKeyExW: " + ErrorText(static_cast<DWORD>(status)));
+    // RegDeleteTreeW empties the key; the key itself goes with
+    // RegDeleteKeyExW, which names the view.
+    status = wholeKey ? RegDeleteTreeW(key, nullptr) : RegDeleteValueW(key, args[3].c_str());
+    RegCloseKey(key);
+    if (status == ERROR_SUCCESS && wholeKey)
+        status = RegDeleteKeyExW(hive, args[2].c_str(), view, 0);
+    if (status != ERROR_SUCCESS)
+        return Fail(std::wstring(wholeKey ? L"deleting the key: " : L"RegDeleteValueW: ") +
+                    ErrorText(static_cast<DWORD>(status)));
+    OutLine(L"deleted");
+    return 0;
+}
+
 const CommandRegistrar regRawCommand{ L"regraw", L"<HKLM|HKCU> <32|64> <key> <name> <type> <hex|->", RunRegRaw };
 const CommandRegistrar trayStandInCommand{ L"tray-standin", L"<seconds>", RunTrayStandIn };
 const CommandRegistrar regGetCommand{ L"regget", L"<HKLM|HKCU> <32|64> <key> <name>", RunRegGet };
+const CommandRegistrar regDeleteCommand{ L"regdelete", L"<HKLM|HKCU> <32|64> <key> [name]", RunRegDelete };
 
 }  // namespace

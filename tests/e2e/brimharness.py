@@ -1160,13 +1160,16 @@ class WineEnv:
         return _reg_value(int(number), bytes.fromhex(hex_data))
 
     def reg_delete_value(self, key, name, view=32):
-        """Deletes one value; True if reg.exe reported success."""
-        args = ["reg", "delete", key] + (["/ve"] if name is None else ["/v", name]) + ["/f", _view(view)]
-        return self.wine(*args).returncode == 0
+        """Deletes one value (name None: the default value), through the
+        driver; False when there was no such value."""
+        hive, subkey = _split_key(key)
+        return self.driver("regdelete", hive, str(view), subkey, name or "")[0] == 0
 
     def reg_delete_key(self, key, view=32):
-        """Deletes a key and everything below it; True on success."""
-        return self.wine("reg", "delete", key, "/f", _view(view)).returncode == 0
+        """Deletes a key and everything below it, through the driver; False
+        when there was no such key."""
+        hive, subkey = _split_key(key)
+        return self.driver("regdelete", hive, str(view), subkey)[0] == 0
 
     def set_drive_settings(self, mapping):
         """Writes DriveSettings (REG_BINARY, 32-bit view). mapping: letter ->
@@ -1415,12 +1418,6 @@ def _read_text(path):
 
 def _hwnd(value):
     return value if isinstance(value, str) else "0x%x" % value
-
-
-def _view(view):
-    if view not in (32, 64):
-        raise ValueError("view must be 32 or 64")
-    return "/reg:%d" % view
 
 
 def _letter(letter):
