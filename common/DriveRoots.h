@@ -49,6 +49,17 @@ DriveRootList ReadDriveRootList(System& system)
     return list;
 }
 
+// The root of drive `driveIndex` ("C:\\" for 2), as the system's drive
+// queries take it.
+struct DriveRootText {
+    wchar_t Text[4];
+};
+
+inline DriveRootText DriveRoot(int driveIndex)
+{
+    return DriveRootText{ { DriveLetter(driveIndex), L':', L'\\', L'\0' } };
+}
+
 // The drive index a root names by its own letter ("C:\\" is 2, either
 // case), or -1 when it does not start with a drive letter and a colon.
 inline int DriveIndexOfRoot(const wchar_t* root)

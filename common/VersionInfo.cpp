@@ -7,6 +7,7 @@
 #include "DriveSettings.h"
 #include "Handles.h"
 #include "OpenAsUser.h"
+#include "SystemLibrary.h"
 #include "TextFormat.h"
 
 const wchar_t LAST_UPDATE_CHECK_VALUE[] = L"LastUpdateCheck";
@@ -32,24 +33,15 @@ struct VersionFunctions {
 VersionFunctions Version = {};
 bool VersionLoaded = false;
 
-template <typename Function>
-void FindFunction(HMODULE library, const char* name, Function& function)
-{
-    // Through the generic function type, which every compiler lets pass.
-    function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
-}
-
 // The three functions, or null when the library or any of them is missing.
 const VersionFunctions* VersionLibrary()
 {
     if (!VersionLoaded) {
         VersionLoaded = true;
-        HMODULE library = LoadLibraryExW(L"version.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-        if (library != nullptr) {
-            FindFunction(library, "GetFileVersionInfoSizeW", Version.GetFileVersionInfoSize);
-            FindFunction(library, "GetFileVersionInfoW", Version.GetFileVersionInfo);
-            FindFunction(library, "VerQueryValueW", Version.VerQueryValue);
-        }
+        HMODULE library = LoadSystemLibrary(L"version.dll");
+        FindSystemFunction(library, "GetFileVersionInfoSizeW", Version.GetFileVersionInfoSize);
+        FindSystemFunction(library, "GetFileVersionInfoW", Version.GetFileVersionInfo);
+        FindSystemFunction(library, "VerQueryValueW", Version.VerQueryValue);
     }
     const bool complete = Version.GetFileVersionInfoSize != nullptr && Version.GetFileVersionInfo != nullptr &&
                           Version.VerQueryValue != nullptr;

@@ -30,13 +30,6 @@ HMODULE AboutModule = nullptr;
 // deleted when the box goes away or the DPI changes.
 UniqueFont LinkFont;
 
-// Opened by the user's own shell: the mail program and the browser must
-// not run with this program's administrator rights.
-void OpenUrl(HWND dialog, const wchar_t* url)
-{
-    OpenAsUser(dialog, url);
-}
-
 BOOL OnInitDialog(HWND dialog, LPARAM parameter)
 {
     AboutModule = reinterpret_cast<HMODULE>(parameter);
@@ -58,14 +51,14 @@ void OnEmailLink(HWND dialog)
     wchar_t url[SUPPORT_MAIL_URL_CAPACITY];
     FormatSupportMailUrl(url, SUPPORT_MAIL_URL_CAPACITY, BRIM_SUPPORT_EMAIL, name.c_str(), fixed->dwFileVersionMS,
                          fixed->dwFileVersionLS);
-    OpenUrl(dialog, url);
+    OpenAsUser(dialog, url);
 }
 
 void OnLink(HWND dialog, WORD id)
 {
     switch (id) {
     case IDC_EMAILLINK: OnEmailLink(dialog); break;
-    case IDC_WEBLINK: OpenUrl(dialog, BRIM_WEB_SITE_URL); break;
+    case IDC_WEBLINK: OpenAsUser(dialog, BRIM_WEB_SITE_URL); break;
     case IDC_UPDATELINK: LaunchUpdater(dialog, AboutModule, UPDATE_ORIGIN_USER); break;
     }
     InvalidateRect(GetDlgItem(dialog, id), nullptr, TRUE);
@@ -124,6 +117,6 @@ INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 
 void ShowAboutBox(HWND owner)
 {
-    DialogBoxParamW(ResourceInstance, MAKEINTRESOURCEW(IDD_ABOUTBOX), owner, AboutDialogProc,
+    DialogBoxParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_ABOUTBOX), owner, AboutDialogProc,
                     reinterpret_cast<LPARAM>(ModuleInstance));
 }

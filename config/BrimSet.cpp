@@ -8,10 +8,10 @@
 #include "MessageLoop.h"
 #include "ProcessCommandLine.h"
 #include "SignalEvents.h"
+#include "SystemLibrary.h"
 #include "resource.h"
 
 HINSTANCE ModuleInstance = nullptr;
-HINSTANCE ResourceInstance = nullptr;
 wchar_t AppTitle[TITLE_CAPACITY] = L"";
 
 namespace {
@@ -86,9 +86,6 @@ void RegisterFrameClass(HINSTANCE instance)
 
 bool InitInstance(HINSTANCE instance)
 {
-    ModuleInstance = instance;
-    ResourceInstance = instance;
-
     CreateSignalEvents();
     if (CommandLineHasSwitch(HasCloseSwitch)) {
         RequestMonitorClose();
@@ -114,9 +111,8 @@ bool InitInstance(HINSTANCE instance)
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
 {
-    // Every DLL loaded from now on comes from the system directory, never
-    // from the program's folder or the current one.
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    ModuleInstance = instance;
+    RestrictDllSearchToSystem();
     LoadStringW(instance, IDS_APP_TITLE, AppTitle, TITLE_CAPACITY);
     int verbExitCode = 0;
     if (RunCommandLineVerbs(verbExitCode))

@@ -6,9 +6,9 @@
 
 #include <cstdint>
 
-// The program's instance: module handle and resource instance.
+// The program's own module: its file, its resources. Set first thing at
+// start, before the verbs.
 extern HINSTANCE ModuleInstance;
-extern HINSTANCE ResourceInstance;
 
 constexpr int TITLE_CAPACITY = 100;
 extern wchar_t AppTitle[TITLE_CAPACITY];

@@ -61,15 +61,15 @@ DriveListEntry* EntryOfRow(HWND list, int row)
 void LoadColumnWidthResource()
 {
     std::copy(DEFAULT_COLUMN_WIDTH_FACTORS, DEFAULT_COLUMN_WIDTH_FACTORS + DRIVE_LIST_COLUMN_COUNT, ColumnWidthFactors);
-    HRSRC found = FindResourceW(ResourceInstance, MAKEINTRESOURCEW(IDR_COLUMNWIDTHS), COLUMN_WIDTH_RESOURCE_TYPE);
+    HRSRC found = FindResourceW(ModuleInstance, MAKEINTRESOURCEW(IDR_COLUMNWIDTHS), COLUMN_WIDTH_RESOURCE_TYPE);
     if (found == nullptr)
         return;
-    HGLOBAL loaded = LoadResource(ResourceInstance, found);
+    HGLOBAL loaded = LoadResource(ModuleInstance, found);
     const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
     if (data == nullptr)
         return;
     ApplyColumnWidthResource(ColumnWidthFactors, static_cast<const uint8_t*>(data),
-                             SizeofResource(ResourceInstance, found));
+                             SizeofResource(ModuleInstance, found));
 }
 
 // The average width of a letter in the list's device context as it comes
@@ -97,7 +97,7 @@ void InsertColumns(HWND list)
     unsigned charWidth = AverageCharWidth(list);
     for (int i = 0; i < DRIVE_LIST_COLUMN_COUNT; ++i) {
         wchar_t header[64] = L"";
-        LoadStringW(ResourceInstance, DRIVE_LIST_COLUMNS[i].headerId, header, 64);
+        LoadStringW(ModuleInstance, DRIVE_LIST_COLUMNS[i].headerId, header, 64);
         LVCOLUMNW column = {};
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         column.fmt = DRIVE_LIST_COLUMNS[i].format;
@@ -127,7 +127,7 @@ void SetRecommendationCell(HWND list, int row, int stringId)
         return;
     }
     wchar_t text[128];
-    if (LoadStringW(ResourceInstance, stringId, text, 128) > 0)
+    if (LoadStringW(ModuleInstance, stringId, text, 128) > 0)
         SetCellText(list, row, COLUMN_RECOMMENDATION, text);
 }
 
@@ -171,11 +171,11 @@ bool FillDriveRow(HWND list, int row, int drive, const wchar_t* root, FillMode m
         return false;
     DriveSetting& setting = DriveSettingsTable[entry->DriveIndex];
 
-    ULARGE_INTEGER available = {}, total = {}, totalFree = {};
-    bool queried = GetDiskFreeSpaceExW(entry->Root, &available, &total, &totalFree) != FALSE;
+    DriveSpaceFigures space;
+    const bool queried = QueryDriveSpace(entry->Root, space);
     if (queried) {
-        entry->Capacity = total.QuadPart;
-        entry->Free = totalFree.QuadPart;
+        entry->Capacity = space.TotalBytes;
+        entry->Free = space.FreeBytes;
         SetByteSizeCell(list, row, COLUMN_CAPACITY, entry->Capacity);
         SetByteSizeCell(list, row, COLUMN_FREE_SPACE, entry->Free);
     }
@@ -196,10 +196,9 @@ bool FillDriveRow(HWND list, int row, int drive, const wchar_t* root, FillMode m
 
 void ListFixedDrives(HWND list)
 {
-    DriveRootList drives = ReadDriveRoots();
     int rows = 0;
-    WalkDriveRoots(drives.roots.get(), drives.driveMask, [&](int drive, const wchar_t* root) {
-        if (GetDriveTypeW(root) == DRIVE_FIXED && FillDriveRow(list, rows, drive, root, FILL_INSERT))
+    WalkFixedDrives([&](int drive, const wchar_t* root) {
+        if (FillDriveRow(list, rows, drive, root, FILL_INSERT))
             ++rows;
     });
 }
@@ -336,5 +335,5 @@ INT_PTR CALLBACK DriveListDialogProc(HWND dialog, UINT message, WPARAM wParam, L
 
 INT_PTR RunDriveListDialog(HWND owner)
 {
-    return DialogBoxParamW(ResourceInstance, MAKEINTRESOURCEW(IDD_DRIVELIST), owner, DriveListDialogProc, 0);
+    return DialogBoxParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_DRIVELIST), owner, DriveListDialogProc, 0);
 }

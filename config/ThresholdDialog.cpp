@@ -98,6 +98,6 @@ INT_PTR CALLBACK ThresholdDialogProc(HWND dialog, UINT message, WPARAM wParam, L
 
 INT_PTR RunThresholdDialog(HWND owner, DriveListEntry* entry)
 {
-    return DialogBoxParamW(ResourceInstance, MAKEINTRESOURCEW(IDD_THRESHOLD), owner, ThresholdDialogProc,
+    return DialogBoxParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_THRESHOLD), owner, ThresholdDialogProc,
                            reinterpret_cast<LPARAM>(entry));
 }

@@ -25,14 +25,13 @@ bool IsOsLowSpaceSwitchAvailable()
 FixedDrives ReadFixedDrives()
 {
     FixedDrives fixed;
-    DriveRootList list = ReadDriveRoots();
-    WalkDriveRoots(list.roots.get(), list.driveMask, [&fixed](int drive, const wchar_t* root) {
-        ULARGE_INTEGER available, total, totalFree;
-        if (GetDriveTypeW(root) != DRIVE_FIXED || !GetDiskFreeSpaceExW(root, &available, &total, &totalFree))
+    WalkFixedDrives([&fixed](int drive, const wchar_t* root) {
+        DriveSpaceFigures space;
+        if (!QueryDriveSpace(root, space))
             return;
         fixed.Mask |= 1u << drive;
-        fixed.Capacity[drive] = total.QuadPart;
-        fixed.Free[drive] = totalFree.QuadPart;
+        fixed.Capacity[drive] = space.TotalBytes;
+        fixed.Free[drive] = space.FreeBytes;
     });
     return fixed;
 }
@@ -42,12 +41,4 @@ VerbProblem CheckVerbsHere(const VerbRequest& request, FixedDrives& fixed)
     // The drives are asked only when an assignment may need them.
     fixed = request.Set ? ReadFixedDrives() : FixedDrives();
     return CheckVerbRequest(request, fixed, IsOsLowSpaceSwitchAvailable());
-}
-
-size_t LoadFormattedString(HMODULE module, UINT stringId, std::initializer_list<FormatArg> args, wchar_t* out,
-                           size_t capacity)
-{
-    wchar_t format[VERB_LINE_CAPACITY] = L"";
-    LoadStringW(module, stringId, format, VERB_LINE_CAPACITY);
-    return FormatText(out, capacity, format, args);
 }

@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-#include "TextFormat.h"
+#include "StringTable.h"
 #include "VerbLogic.h"
 
 // Whether the system has the low-disk-space warning the policy value
@@ -24,8 +24,5 @@ FixedDrives ReadFixedDrives();
 // table.
 VerbProblem CheckVerbsHere(const VerbRequest& request, FixedDrives& fixed);
 
-// A string of `module`'s string table, its conversions filled with `args`
-// (TextFormat.h), into `out`: the length written.
+// The longest line a verb writes (LoadFormattedString, StringTable.h).
 constexpr int VERB_LINE_CAPACITY = 512;
-size_t LoadFormattedString(HMODULE module, UINT stringId, std::initializer_list<FormatArg> args, wchar_t* out,
-                           size_t capacity);

@@ -66,7 +66,7 @@ void WriteLine(DWORD which, const wchar_t* text)
 void PrintString(DWORD which, UINT stringId, std::initializer_list<FormatArg> args)
 {
     wchar_t line[LINE_CAPACITY];
-    LoadFormattedString(GetModuleHandleW(nullptr), stringId, args, line, LINE_CAPACITY);
+    LoadFormattedString(ModuleInstance, stringId, args, line, LINE_CAPACITY);
     WriteLine(which, line);
 }
 
@@ -74,7 +74,7 @@ void PrintString(DWORD which, UINT stringId, std::initializer_list<FormatArg> ar
 void PrintUsage()
 {
     const wchar_t* text = nullptr;
-    const int length = LoadStringW(GetModuleHandleW(nullptr), IDS_VERB_USAGE, reinterpret_cast<LPWSTR>(&text), 0);
+    const int length = LoadStringW(ModuleInstance, IDS_VERB_USAGE, reinterpret_cast<LPWSTR>(&text), 0);
     std::wstring line;
     for (int i = 0; i <= length && text != nullptr; ++i) {
         if (i < length && text[i] != L'\n') {

@@ -6,7 +6,7 @@
 #include "DriveSettings.h"
 #include "Handles.h"
 #include "Monitor.h"
-#include "MonitorLogic.h"
+#include "EventWaitLogic.h"
 #include "SignalEvents.h"
 
 namespace {

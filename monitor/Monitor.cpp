@@ -15,6 +15,7 @@
 #include "ProcessCommandLine.h"
 #include "Scan.h"
 #include "SignalEvents.h"
+#include "SystemLibrary.h"
 #include "VersionInfo.h"
 #include "resource.h"
 
@@ -86,7 +87,7 @@ int AskMuteBalloons(HWND window)
 // menu has closed; the drive commands carry the icon's drive in lParam.
 void ShowTrayMenu(HWND window, int driveIndex)
 {
-    UniqueMenu menu(LoadMenuW(ModuleInstance, MAKEINTRESOURCEW(IDM_TRAY)));
+    UniqueMenu menu(LoadMenuW(ModuleInstance, MAKEINTRESOURCEW(IDR_TRAYMENU)));
     HMENU popup = menu ? GetSubMenu(menu.Get(), 0) : nullptr;
     if (popup == nullptr)
         return;
@@ -278,7 +279,7 @@ void RegisterMonitorClass(HINSTANCE instance)
     windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_BRIMWATCH));
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
-    windowClass.lpszMenuName = MAKEINTRESOURCEW(IDC_BRIMWATCH);
+    windowClass.lpszMenuName = MAKEINTRESOURCEW(IDR_MAINMENU);
     windowClass.lpszClassName = MONITOR_CLASS_NAME;
     windowClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_SMALL));
     RegisterClassExW(&windowClass);
@@ -286,7 +287,6 @@ void RegisterMonitorClass(HINSTANCE instance)
 
 bool InitMonitorInstance(HINSTANCE instance)
 {
-    ModuleInstance = instance;
     CloseRequestAtStart = ReadCloseRequestMark();
     CreateSignalEvents();
 
@@ -322,9 +322,8 @@ bool InitMonitorInstance(HINSTANCE instance)
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
-    // Every DLL loaded from now on comes from the system directory, never
-    // from the program's folder or the current one.
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    ModuleInstance = instance;
+    RestrictDllSearchToSystem();
     // The scan asks a watched drive's free space before its type: a drive
     // letter that now names an empty removable drive must fail quietly, not
     // ask the user for a disk. Not inherited by the programs it starts.
@@ -334,5 +333,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     if (!InitMonitorInstance(instance))
         return 0;
 
-    return RunMessageLoop(LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDC_BRIMWATCH)));
+    return RunMessageLoop(LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS)));
 }

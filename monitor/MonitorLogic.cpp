@@ -1,18 +1,12 @@
 #include "MonitorLogic.h"
 
+#include "DriveRoots.h"
 #include "DriveSettingsRecord.h"
 #include "VersionLogic.h"
 
 bool HasRestartSwitch(int argc, const wchar_t* const* argv, CharUpperFunction upper)
 {
     return HasSwitch(argc, argv, L'R', upper);
-}
-
-std::wstring DriveRootPath(int driveIndex)
-{
-    std::wstring root = L"A:\\";
-    root[0] = DriveLetter(driveIndex);
-    return root;
 }
 
 std::wstring CleanupToolParameters(int driveIndex)
@@ -24,7 +18,7 @@ std::wstring CleanupToolParameters(int driveIndex)
 
 std::wstring ExplorerParameters(int driveIndex)
 {
-    return L"/e," + DriveRootPath(driveIndex);
+    return std::wstring(L"/e,") + DriveRoot(driveIndex).Text;
 }
 
 std::wstring ConfigProgramPath(const std::wstring& monitorPath)

@@ -7,7 +7,7 @@
 #include "EventReport.h"
 #include "Monitor.h"
 #include "MonitorLogic.h"
-#include "TextFormat.h"
+#include "StringTable.h"
 #include "resource.h"
 
 namespace {
@@ -26,7 +26,6 @@ static_assert(BALLOON_KIND_INFO == NIIF_INFO && BALLOON_KIND_WARNING == NIIF_WAR
               "balloon kinds are the shell's icon flags");
 
 constexpr UINT BALLOON_TIMEOUT = 10000;  // ms
-constexpr int TEMPLATE_LENGTH = 256;
 
 // The tray icon, loaded at the first add and kept for the life of the
 // process: the shell keeps its own copy of every icon it is given. It is
@@ -59,9 +58,7 @@ NOTIFYICONDATAW DriveIconData(HWND window, int driveIndex)
 template <size_t N>
 void FormatDriveText(wchar_t (&field)[N], UINT templateId, int driveIndex, const wchar_t* sizeText)
 {
-    wchar_t textTemplate[TEMPLATE_LENGTH] = L"";
-    LoadStringW(ModuleInstance, templateId, textTemplate, TEMPLATE_LENGTH);
-    FormatText(field, N, textTemplate, { DriveLetter(driveIndex), sizeText });
+    LoadFormattedString(ModuleInstance, templateId, { DriveLetter(driveIndex), sizeText }, field, N);
 }
 
 void SetLowSpaceBalloon(NOTIFYICONDATAW& data, int driveIndex, BalloonKind kind, const wchar_t* sizeText)
@@ -73,15 +70,15 @@ void SetLowSpaceBalloon(NOTIFYICONDATAW& data, int driveIndex, BalloonKind kind,
     data.dwInfoFlags = kind;
 }
 
-// The free and total bytes available to the user on the drive of `root`.
-bool QueryDriveSpace(const wchar_t* root, DriveSpace& space)
+// What the pass compares: the bytes the user may still use, and the
+// capacity (which tells a drive whose size changed).
+bool QueryUsableSpace(const wchar_t* root, DriveSpace& space)
 {
-    ULARGE_INTEGER freeBytes = {};
-    ULARGE_INTEGER totalBytes = {};
-    if (!GetDiskFreeSpaceExW(root, &freeBytes, &totalBytes, nullptr))
+    DriveSpaceFigures figures;
+    if (!QueryDriveSpace(root, figures))
         return false;
-    space.freeBytes = freeBytes.QuadPart;
-    space.totalBytes = totalBytes.QuadPart;
+    space.freeBytes = figures.AvailableBytes;
+    space.totalBytes = figures.TotalBytes;
     return true;
 }
 
@@ -89,7 +86,7 @@ bool QueryDriveSpace(const wchar_t* root, DriveSpace& space)
 struct ShellTray {
     HWND window;
 
-    bool QuerySpace(const wchar_t* root, DriveSpace* space) { return QueryDriveSpace(root, *space); }
+    bool QuerySpace(const wchar_t* root, DriveSpace* space) { return QueryUsableSpace(root, *space); }
 
     bool IsFixed(const wchar_t* root) { return GetDriveTypeW(root) == DRIVE_FIXED; }
 
@@ -136,7 +133,7 @@ struct ShellTray {
 bool QueryFreeBytes(int driveIndex, uint64_t& freeBytes)
 {
     DriveSpace space = {};
-    if (!QueryDriveSpace(DriveRootPath(driveIndex).c_str(), space))
+    if (!QueryUsableSpace(DriveRoot(driveIndex).Text, space))
         return false;
     freeBytes = space.freeBytes;
     return true;

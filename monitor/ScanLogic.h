@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "DriveRoots.h"
 #include "DriveSettingsRecord.h"
 
 // Back-off of one drive's repeat balloons; meaningful only while the drive
@@ -133,9 +134,9 @@ void ScanWatchedDrives(const DriveSettingsImage& settings, uint32_t& iconMask, u
         const uint32_t bit = DriveBit(index);
         if ((candidates & bit) == 0)
             continue;
-        const wchar_t root[] = { DriveLetter(index), L':', L'\\', L'\0' };
+        const DriveRootText root = DriveRoot(index);
         DriveSpace space = {};
-        if (!tray.QuerySpace(root, &space))
+        if (!tray.QuerySpace(root.Text, &space))
             continue;
         const bool low = IsDriveLow(space.freeBytes, settings[index]);
         const DriveLevel level = DriveLevelFor(low, space);
@@ -150,7 +151,7 @@ void ScanWatchedDrives(const DriveSettingsImage& settings, uint32_t& iconMask, u
         const TrayAction action = DecideTrayAction(low, hasIcon, (muteMask & bit) != 0, due);
         if (event == DRIVE_EVENT_NONE && action == TRAY_ACTION_NONE)
             continue;
-        if (!tray.IsFixed(root))
+        if (!tray.IsFixed(root.Text))
             continue;
         if (event != DRIVE_EVENT_NONE) {
             tray.ReportEvent(index, event, space, ThresholdOf(settings[index]));

@@ -8,9 +8,10 @@
 #define IDI_BRIMWATCH 107  // the class's large icon
 #define IDI_SMALL 108      // the class's small icon and the tray icon
 
-// Menus and accelerators
-#define IDC_BRIMWATCH 109  // class menu and accelerator table
-#define IDM_TRAY 133       // the tray icon's popup menu
+// Menus and accelerators, named as BrimSet names its own
+#define IDR_MAINMENU 109      // the class menu
+#define IDR_ACCELERATORS 109  // the accelerator table
+#define IDR_TRAYMENU 133      // the tray icon's popup menu
 
 // Strings; the title, IDS_APP_TITLE, is among the shared ids.
 #define IDS_LOW_SPACE_BALLOON 108

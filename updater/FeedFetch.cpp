@@ -9,6 +9,7 @@
 #include <winhttp.h>
 
 #include "Handles.h"
+#include "SystemLibrary.h"
 #include "Updater.h"
 #include "Version.h"
 
@@ -47,28 +48,20 @@ void CloseInternetHandle(HINTERNET handle)
 
 using UniqueInternet = UniqueHandle<NullHandleTraits<HINTERNET, CloseInternetHandle>>;
 
-template <typename Function>
-bool Resolve(HMODULE module, const char* name, Function* function)
-{
-    // Through the generic function type, which converts to any other.
-    *function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-    return *function != nullptr;
-}
-
 bool LoadWinHttp()
 {
     HMODULE module = LoadSystemLibrary(L"winhttp.dll");
-    return module != nullptr && Resolve(module, "WinHttpOpen", &WinHttp.Open) &&
-           Resolve(module, "WinHttpCloseHandle", &WinHttp.CloseHandle) &&
-           Resolve(module, "WinHttpCrackUrl", &WinHttp.CrackUrl) &&
-           Resolve(module, "WinHttpConnect", &WinHttp.Connect) &&
-           Resolve(module, "WinHttpOpenRequest", &WinHttp.OpenRequest) &&
-           Resolve(module, "WinHttpSetOption", &WinHttp.SetOption) &&
-           Resolve(module, "WinHttpSetTimeouts", &WinHttp.SetTimeouts) &&
-           Resolve(module, "WinHttpSendRequest", &WinHttp.SendRequest) &&
-           Resolve(module, "WinHttpReceiveResponse", &WinHttp.ReceiveResponse) &&
-           Resolve(module, "WinHttpQueryHeaders", &WinHttp.QueryHeaders) &&
-           Resolve(module, "WinHttpReadData", &WinHttp.ReadData);
+    return FindSystemFunction(module, "WinHttpOpen", WinHttp.Open) &&
+           FindSystemFunction(module, "WinHttpCloseHandle", WinHttp.CloseHandle) &&
+           FindSystemFunction(module, "WinHttpCrackUrl", WinHttp.CrackUrl) &&
+           FindSystemFunction(module, "WinHttpConnect", WinHttp.Connect) &&
+           FindSystemFunction(module, "WinHttpOpenRequest", WinHttp.OpenRequest) &&
+           FindSystemFunction(module, "WinHttpSetOption", WinHttp.SetOption) &&
+           FindSystemFunction(module, "WinHttpSetTimeouts", WinHttp.SetTimeouts) &&
+           FindSystemFunction(module, "WinHttpSendRequest", WinHttp.SendRequest) &&
+           FindSystemFunction(module, "WinHttpReceiveResponse", WinHttp.ReceiveResponse) &&
+           FindSystemFunction(module, "WinHttpQueryHeaders", WinHttp.QueryHeaders) &&
+           FindSystemFunction(module, "WinHttpReadData", WinHttp.ReadData);
 }
 
 // What is left of the time limit, in milliseconds; 0 once it has passed.
@@ -195,19 +188,6 @@ unsigned __stdcall FeedCheckThread(void* parameter)
 }
 
 }  // namespace
-
-HMODULE LoadSystemLibrary(const wchar_t* name)
-{
-    HMODULE module = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (module != nullptr || GetLastError() != ERROR_INVALID_PARAMETER)
-        return module;
-    // A system that does not know the flag: the full path of the system
-    // folder's copy.
-    wchar_t path[MAX_PATH];
-    UINT length = GetSystemDirectoryW(path, MAX_PATH);
-    std::wstring full = length != 0 && length < MAX_PATH ? std::wstring(path, length) + L"\\" + name : name;
-    return LoadLibraryExW(full.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
 
 HANDLE StartFeedCheck(const std::wstring& address, HWND notify)
 {

@@ -8,8 +8,8 @@
 
 #include "Handles.h"
 #include "OpenAsUser.h"
+#include "StringTable.h"
 #include "SystemText.h"
-#include "TextFormat.h"
 #include "Updater.h"
 #include "resource.h"
 
@@ -31,12 +31,7 @@ std::wstring PageAddress;  // the feed's download page, while it is offered
 // A string-table text filled with the arguments.
 std::wstring FormatString(UINT id, std::initializer_list<FormatArg> args)
 {
-    const wchar_t* text = nullptr;
-    int length = LoadStringW(ModuleInstance, id, reinterpret_cast<LPWSTR>(&text), 0);
-    std::wstring pattern = length > 0 ? std::wstring(text, static_cast<size_t>(length)) : std::wstring();
-    wchar_t message[MESSAGE_CAPACITY];
-    FormatText(message, MESSAGE_CAPACITY, pattern.c_str(), args);
-    return message;
+    return LoadFormattedString(ModuleInstance, id, args, MESSAGE_CAPACITY);
 }
 
 // The system's words for an error. WinHTTP's own errors are in its message

@@ -6,6 +6,7 @@
 
 #include "CommandLine.h"
 #include "Handles.h"
+#include "SystemLibrary.h"
 #include "Updater.h"
 #include "Version.h"
 
@@ -17,26 +18,12 @@ namespace {
 static_assert(STORED_TYPE_STRING == REG_SZ && STORED_TYPE_DWORD == REG_DWORD,
               "the policy rule's value types are the registry's");
 
-const wchar_t POLICY_KEY[] = L"Software\\Policies\\Velloran\\Brimline";
+const wchar_t BRIMLINE_POLICY_KEY[] = L"Software\\Policies\\Velloran\\Brimline";
 const wchar_t UPDATE_CHECK_VALUE[] = L"UpdateCheck";
 const wchar_t UPDATE_FEED_URL_VALUE[] = L"UpdateFeedUrl";
 // One updater per user's session: the monitor's daily start and a click in
 // the About box must not stack windows.
 const wchar_t INSTANCE_GUARD_NAME[] = L"Local\\Velloran.Brimline.VelloranUpdater";
-
-// System DLLs, and whatever they load, come from the system folder only,
-// never from the program's folder or the current one. Looked up at run
-// time: Windows 7 has the call only with update KB2533623.
-void RestrictDllSearch()
-{
-    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFunction)(DWORD);
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    FARPROC found = kernel != nullptr ? GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
-    if (found != nullptr)
-        reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void (*)()>(found))(
-            LOAD_LIBRARY_SEARCH_SYSTEM32);
-    SetDllDirectoryW(L"");
-}
 
 StoredValue ReadStoredValue(HKEY key, const wchar_t* name)
 {
@@ -57,7 +44,7 @@ StoredValue ReadStoredValue(HKEY key, const wchar_t* name)
 UpdatePolicy ReadUpdatePolicy()
 {
     UniqueRegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, POLICY_KEY, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.Put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, BRIMLINE_POLICY_KEY, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.Put()) != ERROR_SUCCESS)
         return UpdatePolicy{};
     return DecodeUpdatePolicy(ReadStoredValue(key.Get(), UPDATE_CHECK_VALUE),
                               ReadStoredValue(key.Get(), UPDATE_FEED_URL_VALUE));
@@ -85,8 +72,8 @@ void CheckInBackground(const std::wstring& address)
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
-    RestrictDllSearch();
     ModuleInstance = instance;
+    RestrictDllSearchToSystem();
     Request = ParseUpdaterParameters(SkipProgramToken(GetCommandLineW()));
 
     // Held until the process ends. A second updater ends at once; without

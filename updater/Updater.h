@@ -23,8 +23,6 @@ constexpr UINT WM_FEEDCHECKED = WM_APP + 1;
 HANDLE StartFeedCheck(const std::wstring& address, HWND notify);
 // The answer, once the thread has ended or sent WM_FEEDCHECKED.
 const FeedResponse& FinishedFeedResponse();
-// Loads a DLL of the system from the system folder only.
-HMODULE LoadSystemLibrary(const wchar_t* name);
 
 // UpdateDialog.cpp: the one window (template IDD_UPDATE), modal. With
 // VIEW_CHECKING it starts the check at `address` itself and shows its end.

@@ -5,7 +5,7 @@
 #include <deque>
 #include <vector>
 
-#include "MonitorLogic.h"
+#include "EventWaitLogic.h"
 
 namespace {
 

@@ -2,6 +2,8 @@
 
 #include <cwctype>
 
+#include "DriveRoots.h"
+#include "EventWaitLogic.h"
 #include "MonitorLogic.h"
 
 namespace {
@@ -42,8 +44,8 @@ TEST(MonitorCommands, ProgramParameters)
 {
     EXPECT_EQ(CleanupToolParameters(2), L"/dC");
     EXPECT_EQ(ExplorerParameters(3), L"/e,D:\\");
-    EXPECT_EQ(DriveRootPath(0), L"A:\\");
-    EXPECT_EQ(DriveRootPath(25), L"Z:\\");
+    EXPECT_STREQ(DriveRoot(0).Text, L"A:\\");
+    EXPECT_STREQ(DriveRoot(25).Text, L"Z:\\");
 }
 
 TEST(MonitorCommands, ConfigProgramBesideTheMonitor)

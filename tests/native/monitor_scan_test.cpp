@@ -34,7 +34,6 @@ struct ScanFixture : ::testing::Test {
         ScanWatchedDrives(settings, iconMask, muteMask, table, tray.levels, tray);
         return tray.calls;
     }
-    std::vector<std::string> PassC() { return Pass(); }
 
     void LowC(uint64_t freeBytes = 100 * MB)
     {
@@ -150,44 +149,44 @@ TEST_F(ScanFixture, BalloonsRepeatWithBackOffUntilRecovery)
 {
     LowC();
     tray.now = 4294967000u;  // the repeats cross the tick-count wrap
-    EXPECT_EQ(PassC(), (Calls{ "add 2 kind 2" }));
+    EXPECT_EQ(Pass(), (Calls{ "add 2 kind 2" }));
 
     tray.now += 299999;
-    EXPECT_EQ(PassC(), Calls{});
+    EXPECT_EQ(Pass(), Calls{});
     tray.now += 1;
-    EXPECT_EQ(PassC(), (Calls{ "balloon 2 kind 2" }));
+    EXPECT_EQ(Pass(), (Calls{ "balloon 2 kind 2" }));
     EXPECT_EQ(table[2].balloonInterval, 600000u);
     EXPECT_EQ(table[2].lastBalloonTick, tray.now);
 
     tray.now += 599999;
-    EXPECT_EQ(PassC(), Calls{});
+    EXPECT_EQ(Pass(), Calls{});
     tray.now += 45000;
-    EXPECT_EQ(PassC(), (Calls{ "balloon 2 kind 2" }));
+    EXPECT_EQ(Pass(), (Calls{ "balloon 2 kind 2" }));
     EXPECT_EQ(table[2].balloonInterval, 1200000u);
 
     // Recovered: the icon goes, and a mute bit would stay as it was.
     muteMask = 1u << 2;
     tray.drives[L"C:\\"].freeBytes = 200 * MB;
-    EXPECT_EQ(PassC(), (Calls{ "delete 2" }));
+    EXPECT_EQ(Pass(), (Calls{ "delete 2" }));
     EXPECT_EQ(iconMask, 0u);
     EXPECT_EQ(muteMask, 1u << 2);
-    EXPECT_EQ(PassC(), Calls{});
+    EXPECT_EQ(Pass(), Calls{});
 }
 
 TEST_F(ScanFixture, MutedDriveStaysSilentUntilReAdded)
 {
     LowC();
-    PassC();
+    Pass();
     muteMask |= 1u << 2;
     tray.now += 10 * 3600 * 1000;
-    EXPECT_EQ(PassC(), Calls{});
+    EXPECT_EQ(Pass(), Calls{});
     EXPECT_EQ(table[2].balloonInterval, FIRST_BALLOON_INTERVAL);
 
     // The taskbar was re-created: the icon comes back, unmuted, with a new
     // first balloon and the first interval.
     iconMask = 0;
     tray.shellIcons = 0;
-    EXPECT_EQ(PassC(), (Calls{ "add 2 kind 2" }));
+    EXPECT_EQ(Pass(), (Calls{ "add 2 kind 2" }));
     EXPECT_EQ(muteMask, 0u);
     EXPECT_EQ(table[2].lastBalloonTick, tray.now);
 }
@@ -198,40 +197,40 @@ TEST_F(ScanFixture, FailedTrayCallsBeepAndAreRetried)
     LowC();
     muteMask = 1u << 2;
     tray.addSucceeds = false;
-    EXPECT_EQ(PassC(), (Calls{ "add 2 kind 2", "beep" }));
-    EXPECT_EQ(PassC(), (Calls{ "add 2 kind 2", "beep" }));
+    EXPECT_EQ(Pass(), (Calls{ "add 2 kind 2", "beep" }));
+    EXPECT_EQ(Pass(), (Calls{ "add 2 kind 2", "beep" }));
     EXPECT_EQ(iconMask, 0u);
     EXPECT_EQ(muteMask, 1u << 2);
     tray.addSucceeds = true;
-    EXPECT_EQ(PassC(), (Calls{ "add 2 kind 2" }));
+    EXPECT_EQ(Pass(), (Calls{ "add 2 kind 2" }));
     EXPECT_EQ(muteMask, 0u);
 
     // A failed repeat keeps the back-off as it was.
     tray.repeatSucceeds = false;
     tray.now += 300000;
-    EXPECT_EQ(PassC(), (Calls{ "balloon 2 kind 2", "beep" }));
+    EXPECT_EQ(Pass(), (Calls{ "balloon 2 kind 2", "beep" }));
     EXPECT_EQ(table[2].balloonInterval, FIRST_BALLOON_INTERVAL);
     tray.repeatSucceeds = true;
-    EXPECT_EQ(PassC(), (Calls{ "balloon 2 kind 2" }));
+    EXPECT_EQ(Pass(), (Calls{ "balloon 2 kind 2" }));
     EXPECT_EQ(table[2].balloonInterval, 600000u);
 
     // A failed delete still forgets the icon.
     tray.deleteSucceeds = false;
     tray.drives[L"C:\\"].freeBytes = 300 * MB;
-    EXPECT_EQ(PassC(), (Calls{ "delete 2", "beep" }));
+    EXPECT_EQ(Pass(), (Calls{ "delete 2", "beep" }));
     EXPECT_EQ(iconMask, 0u);
 }
 
 TEST_F(ScanFixture, UnqueryableDriveKeepsItsIconAndState)
 {
     LowC();
-    PassC();
+    Pass();
     const DriveTrayState before = table[2];
     tray.now += 8 * 3600 * 1000;
     tray.notFixed.insert(L"C:\\");  // the letter now names a removable drive
-    EXPECT_EQ(PassC(), Calls{});
+    EXPECT_EQ(Pass(), Calls{});
     tray.drives.erase(L"C:\\");  // or the query fails, or the drive is gone
-    EXPECT_EQ(PassC(), Calls{});
+    EXPECT_EQ(Pass(), Calls{});
     EXPECT_EQ(iconMask, 1u << 2);
     EXPECT_EQ(table[2].lastBalloonTick, before.lastBalloonTick);
 }
@@ -240,7 +239,7 @@ TEST_F(ScanFixture, EventLogHearsOfEachCrossingOnceNotOfBalloons)
 {
     LowC(100 * MB);
     tray.shellUp = false;  // the event does not wait for the tray
-    PassC();
+    Pass();
     EXPECT_EQ(tray.events, std::vector<std::string>{ "1001 drive 2 free 104857600 threshold 209715200" });
     tray.shellUp = true;
     const std::pair<uint64_t, DriveEvent> steps[] = { { 100 * MB, DRIVE_EVENT_NONE },  // the add's balloon
@@ -249,7 +248,7 @@ TEST_F(ScanFixture, EventLogHearsOfEachCrossingOnceNotOfBalloons)
                                                       { 200 * MB, DRIVE_EVENT_RECOVERED } };
     for (const auto& step : steps) {
         tray.drives[L"C:\\"].freeBytes = step.first;
-        PassC();
+        Pass();
         EXPECT_EQ(tray.pass.events[2], step.second) << step.first;
     }
     uint32_t mutes = 0;
