@@ -52,8 +52,9 @@ DWORD StoreOsLowSpaceSwitch(bool checksOff, bool& keyFailed);
 DWORD RestoreOsLowSpaceSwitch();
 
 // Verbs.cpp: the command-line verbs (VerbLogic.h), run without a window.
-// False when the command line has no verb (or has the close switch, which
-// wins); otherwise `exitCode` is the process's exit code.
+// False when the command line has no arguments, or only the close switch
+// (the dialog or the close request follow); otherwise `exitCode` is the
+// process's exit code, an error for anything that is not a verb.
 bool RunCommandLineVerbs(int& exitCode);
 
 // AboutBox.cpp: the About box (template 1), modal.
