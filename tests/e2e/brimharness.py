@@ -1138,8 +1138,9 @@ class WineEnv:
 
     def reg_add(self, key, name, type, data, view=32):
         """Writes one value in the given view (32 or 64), through the driver.
-        data: int for REG_DWORD / REG_QWORD, bytes for REG_BINARY, str (or a
-        list of str for REG_MULTI_SZ) otherwise. name None writes the
+        data: int for REG_DWORD / REG_QWORD, str (or a list of str for
+        REG_MULTI_SZ) for the string types, or bytes, stored as they are
+        under any type (a value of the wrong shape). name None writes the
         default value."""
         hive, subkey = _split_key(key)
         code, out = self.driver("regraw", hive, str(view), subkey, name or "", str(_REG_TYPES[type]),
@@ -1444,7 +1445,7 @@ def _split_key(key):
 
 def _reg_bytes(type_name, data):
     """The bytes of a value as the registry stores them."""
-    if type_name == "REG_BINARY":
+    if isinstance(data, (bytes, bytearray)) or type_name == "REG_BINARY":
         return bytes(data)
     if type_name == "REG_DWORD":
         return (int(data) & 0xFFFFFFFF).to_bytes(4, "little")
