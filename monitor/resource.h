@@ -18,6 +18,13 @@
 #define IDS_LOW_SPACE_TIP 110
 #define IDS_MUTE_QUESTION 121
 #define IDS_BALLOON_TITLE 123
+// A drive filling fast (the forecast), and the line a low balloon and tip
+// add while a trend is known.
+#define IDS_FORECAST_BALLOON 124
+#define IDS_FORECAST_TIP 125
+#define IDS_FORECAST_TITLE 126
+#define IDS_LOW_FULL_IN 127
+#define IDS_LOW_TIP_FULL_IN 128
 
 // Commands
 #define IDM_ABOUT 104
