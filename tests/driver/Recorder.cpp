@@ -3,21 +3,13 @@
 // command: it appends its arguments to a log and exits 0, so that a test can
 // see exactly how a program started it.
 //
-// Where the log goes, first match wins:
-//   1. the sidecar file "<own path>.brimrec": its first line is the log's
-//      path; an optional line "hold_ms=<n>" keeps the stand-in alive that
-//      long before it exits (to see that nobody waits for it);
-//   2. the environment variable BRIM_RECORD_LOG;
-//   3. "<own path>.log".
-// Each start appends one line to the log: the arguments after the program
-// name as the C runtime splits them (CommandLineToArgvW), joined by single
-// spaces. The raw command line after the program token goes, one line per
-// start, to "<log>.cmdline". Both files are UTF-8.
+// The log is the file named by the first line of the sidecar file
+// "<own path>.brimrec", or else "<own path>.log". Each start appends one
+// UTF-8 line to it: the arguments after the program name as the C runtime
+// splits them (CommandLineToArgvW), joined by single spaces.
 #include "Driver.h"
 
 #include <shellapi.h>
-
-#include "CommandLine.h"
 
 namespace {
 
@@ -82,31 +74,11 @@ int RunRecorder()
 {
     std::wstring self = OwnPath();
     std::wstring logPath;
-    DWORD holdMilliseconds = 0;
-
     if (std::optional<std::string> sidecar = ReadSmallFile(self + L".brimrec")) {
         std::wstring text = Utf8ToWide(*sidecar);
-        size_t start = 0;
-        bool first = true;
-        while (start <= text.size()) {
-            size_t end = text.find(L'\n', start);
-            std::wstring line = text.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
-            while (!line.empty() && (line.back() == L'\r' || line.back() == L' '))
-                line.pop_back();
-            if (first)
-                logPath = line;
-            else if (line.compare(0, 8, L"hold_ms=") == 0)
-                holdMilliseconds = static_cast<DWORD>(ParseUnsigned(line.substr(8)).value_or(0));
-            first = false;
-            if (end == std::wstring::npos)
-                break;
-            start = end + 1;
-        }
-    }
-    if (logPath.empty()) {
-        wchar_t fromEnvironment[32768] = {};
-        if (GetEnvironmentVariableW(L"BRIM_RECORD_LOG", fromEnvironment, 32768) != 0)
-            logPath = fromEnvironment;
+        logPath = text.substr(0, text.find(L'\n'));
+        while (!logPath.empty() && (logPath.back() == L'\r' || logPath.back() == L' '))
+            logPath.pop_back();
     }
     if (logPath.empty())
         logPath = self + L".log";
@@ -122,12 +94,7 @@ int RunRecorder()
     if (argv != nullptr)
         LocalFree(argv);
 
-    // The main log last: a test that sees its line finds the raw one too.
-    bool recorded =
-        AppendLine(logPath + L".cmdline", SkipProgramToken(GetCommandLineW())) && AppendLine(logPath, joined);
-    if (holdMilliseconds != 0)
-        Sleep(holdMilliseconds);
-    if (!recorded) {
+    if (!AppendLine(logPath, joined)) {
         ErrLine(L"recorder: cannot append to " + logPath);
         return 3;
     }

@@ -141,7 +141,6 @@ UPDATER = ProgramResources("updater/VelloranUpdater.rc")
 SETTINGS_SUBKEY = SETTINGS_KEY.split("\\", 1)[1]
 USER_SETTINGS_KEY = "HKCU\\" + SETTINGS_SUBKEY
 POLICY_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Policies\Explorer"
-WINE_DRIVES_KEY = r"HKLM\Software\Wine\Drives"
 WM_NULL = 0x0000
 WM_CLOSE = 0x0010
 WM_COMMAND = 0x0111
@@ -264,9 +263,7 @@ class MonitorTestCase(unittest.TestCase):
         require_programs(self, "BrimWatch.exe", "BrimDriver.exe")
         self.env = WineEnv.for_test(self, drives=drives, display=display)
         if drive_types:
-            for letter, kind in drive_types.items():
-                self.env.reg_add(WINE_DRIVES_KEY, letter + ":", "REG_SZ", kind, view=64)
-            self.env.restart_wineserver()
+            self.env.set_drive_types(drive_types)
         self.records = self.env.to_host(RECORDS_DIR)
         self.records.mkdir(parents=True, exist_ok=True)
         # Tools found on the search path: a folder of stand-ins in front of it.

@@ -1,83 +1,28 @@
-"""End-to-end test harness: Wine prefixes, drives, a desktop, and the driver.
+"""End-to-end test harness: each test drives the real programs in a fresh
+Wine prefix of its own (WineEnv), with tmpfs drives of exact sizes, an Xvfb
+display whose Wine desktop traces every tray call, and BrimDriver.exe to
+work the registry, named events and windows from inside the prefix.
 
-Every test gets a fresh Wine prefix of its own (WineEnv), made from a template
-prefix that is created once per build directory ($BRIM_BUILD_DIR/wine-template,
-made under a lock by `wineboot -i`, about 6 s). As root the fresh prefix is an
-overlay mount on the template (a few ms); otherwise a copy (about 2 s). A
-prefix may have tmpfs drives of exact sizes, an Xvfb display with a Wine
-virtual desktop whose tray calls are traced to a log, and helpers to run
-programs, read and write the registry, and drive windows through
-BrimDriver.exe (`BrimDriver help` lists its commands).
+Life cycle: WineEnv.for_test(testcase, drives=..., display=...) skips the
+test without root (for drives), Xvfb or Wine (fails instead with CI=true);
+makes the prefix from a template that is made once per build tree
+($BRIM_BUILD_DIR/wine-template, by wineboot under a lock), as an overlay
+mount when root, else as a copy; mounts the drives, starts Xvfb, the
+desktop and the wineserver; and registers close() as the test's cleanup.
+close() ends every process of the prefix, unmounts and removes it, and
+keeps a failed test's screenshot and logs in ARTIFACTS_DIR/failures/<test
+id> (with BRIM_KEEP_LOGS=1, every environment's logs in ARTIFACTS_DIR/logs).
+for_class() shares one environment among the tests of a class. What a
+killed test process left behind is swept when the next environment starts.
 
-Typical use in a unittest.TestCase:
+Run programs from inside the prefix (install_program): started from a host
+path outside its drives, a program's own folder is a "unix\\..." path and
+nothing beside it is found.
 
-    def setUp(self):
-        self.env = WineEnv.for_test(self, drives={"d": 16 * MiB})
-
-    def test_something(self):
-        env = self.env
-        env.set_drive_settings({"d": (1, 8 * MiB)})
-        exe = env.install_program("BrimWatch.exe")
-        monitor = env.start(exe, log="monitor.log")
-        self.assertIsNotNone(env.wait_for_tray("add", 3, timeout=60))
-
-for_test() skips (or fails, with CI=true) when root, Xvfb or Wine are missing,
-closes the environment as a cleanup, and keeps a screenshot and the logs of a
-failed test in ARTIFACTS_DIR/failures/<test id>. With BRIM_KEEP_LOGS=1 in
-the environment every WineEnv copies its logs to ARTIFACTS_DIR/logs on close.
-
-Run the programs from inside the prefix (install_program): started from a
-host path outside the prefix's drives, a program's own module path is a
-"unix\..." path, so nothing is found beside it (BrimSet.exe, the updater).
-
-The API:
-  BUILD_DIR, SOURCE_DIR, ARTIFACTS_DIR, MiB, program(name), in_ci()
-  OTHER_BUILD_DIR, pe_bits(path) -> 32 | 64, build_bits() -> bitness of BUILD_DIR's programs,
-  driver_of_bits(bits) -> BrimDriver.exe of that bitness or None
-  require_root(tc), require_display_tools(tc), require_wine(tc), require_programs(tc, *names)
-  wait_for(predicate, timeout=30, interval=0.2) -> value or the last false value
-  make a recorder with WineEnv.make_recorder(); read_records(log), read_raw_records(log)
-  build_drive_settings(mapping) -> bytes, parse_drive_settings(bytes) -> {letter: (enabled, threshold)}
-  parse_tray_log(text), decode_wine_string(literal), unescape(text), sweep_stale_envs()
-  WineEnv(display=True, drives=None, keep_z=False, name="test"), WineEnv.for_test(tc, ...)
-    .env .prefix .root .display .logs_dir .timings .last_stderr .driver_exe
-    .close() .save_logs(dest=None) .save_failure(label) .restart_wineserver()
-    .wine(*args, timeout=60, check=False, debug="-all", env=None, cwd=None) -> CompletedProcess
-    .start(exe, *args, debug="-all", log=None, env=None, cwd=None) -> Popen
-    .wait_exit(popen, timeout) -> exit code
-    .driver(*args, timeout=30) -> (exit code, stdout); .driver_ok(*args) -> stdout
-    .find_window(cls, title, timeout) .windows(pid) .controls(hwnd) .get_text(hwnd, id)
-    .listview(hwnd, id) .message_box(timeout, owner) .answer_message_box(button, timeout, owner)
-    .tray_log() .tray_events(since=0) .tray_mark() .wait_for_tray(kind, icon_id, timeout, since, text)
-    .wait_for(predicate, timeout, interval) .screenshot(path)
-    .reg_add(key, name, type, data, view=32) .reg_query(key, name, view=32) -> (type, value) | None
-    .reg_delete_value(key, name, view=32) .reg_delete_key(key, view=32)
-    .set_drive_settings(mapping | bytes) .drive_settings() -> bytes | None
-    .drive_path(l) .free_bytes(l) .total_bytes(l) .fill_drive(l, free) .remove_drive(l)
-    .restore_drive(l) .set_drive_type(l, kind)
-    .to_host(win_path) .to_windows(host_path) .install_program(name, folder, as_name)
-    .make_recorder(path, log_path=None, hold_ms=0) -> log path; .add_search_dir(path)
-
-Tray trace lines (written by the desktop's explorer to tray_log(); the first
-field is the explorer's thread id):
-
-    0064:trace:systray:add_icon id=0x7, hwnd=000000000004006A
-    0064:trace:systray:modify_icon id=0x7, hwnd=000000000004006A
-    0064:trace:systray:show_icon id=0x7, hwnd=000000000004006A
-    0064:trace:systray:hide_icon id=0x7, hwnd=000000000004006A      (delete)
-    0064:trace:tooltips:TOOLTIPS_SetTitleT hwnd = 000000000001008A, title = L"Harness title", icon = 0000000000000001
-    0064:trace:tooltips:TOOLTIPS_Show Show tooltip pre 0, 000000000001008A
-    0064:trace:tooltips:TOOLTIPS_Show Show tooltip 0, L"Harness balloon", size 110 x 69
-
-hwnd= is the window that owns the icon (the program's), id= the icon's uID.
-An add is followed by modify_icon and show_icon; a modify logs modify_icon
-and show_icon; a delete logs hide_icon only. A balloon is a tooltip window
-that gets a title: its "icon" is the balloon's info flags (1 info, 2 warning,
-3 error); the trace does not say which tray icon it belongs to. The explorer
-shows a balloon about 2 s after the call that carried it (an icon deleted
-before then never shows it), keeps it at least 10 s, and shows queued
-balloons one after another. A tip's later text (NIF_TIP modify) is not in
-the trace. tray_events() turns these lines into (kind, id, extra) tuples.
+Where to look: brimcases.py for the base test cases and the programs' own
+facts; tests/driver (`BrimDriver help`) for the commands driver() sends to
+one long-lived `BrimDriver serve`; scripts/wine.sh for the Wine loaders and
+environment; test_harness.py for the harness's own tests.
 """
 
 import contextlib
@@ -94,7 +39,6 @@ import subprocess
 import sys
 import tempfile
 import time
-import unittest
 import weakref
 from pathlib import Path
 
@@ -262,17 +206,8 @@ def wait_for(predicate, timeout=30.0, interval=0.2):
 def read_records(log_path):
     """The lines a recorder stand-in appended: one per start, the arguments
     after the program name joined by single spaces. [] when none yet."""
-    return _read_lines(Path(log_path))
-
-
-def read_raw_records(log_path):
-    """The raw command lines (after the program token), one per start."""
-    return _read_lines(Path(str(log_path) + ".cmdline"))
-
-
-def _read_lines(path):
     try:
-        data = path.read_bytes()
+        data = Path(log_path).read_bytes()
     except FileNotFoundError:
         return []
     return data.decode("utf-8", "replace").splitlines()
@@ -322,6 +257,18 @@ def decode_wine_string(literal):
     return "".join(out)
 
 
+# The desktop's explorer traces the tray (first field: its thread id):
+#   0064:trace:systray:add_icon id=0x7, hwnd=000000000004006A       (then modify_icon and show_icon)
+#   0064:trace:systray:hide_icon id=0x7, hwnd=000000000004006A      (a delete)
+#   0064:trace:tooltips:TOOLTIPS_SetTitleT hwnd = 000000000001008A, title = L"Title", icon = 0000000000000001
+#   0064:trace:tooltips:TOOLTIPS_Show Show tooltip pre 0, 000000000001008A
+#   0064:trace:tooltips:TOOLTIPS_Show Show tooltip 0, L"Balloon text", size 110 x 69
+# hwnd= is the window that owns the icon, id= the icon's uID. A balloon is
+# a tooltip that gets a title; its "icon" is the info flags (1 info, 2
+# warning, 3 error), and nothing says which tray icon it belongs to. The
+# explorer shows a balloon about 2 s after its call (never, when the icon
+# goes before), for at least 10 s, one after another. A later tip (a
+# NIF_TIP modify) is not traced.
 _TRAY_ICON_LINE = re.compile(r"trace:systray:(add|modify|show|hide)_icon id=0x([0-9a-fA-F]+), hwnd=([0-9a-fA-F]+)")
 _TRAY_TITLE_LINE = re.compile(r'trace:tooltips:TOOLTIPS_SetTitleT hwnd = ([0-9a-fA-F]+), title = (L".*"), icon = ([0-9a-fA-F]+)')
 _TRAY_SHOW_PRE_LINE = re.compile(r"trace:tooltips:TOOLTIPS_Show Show tooltip pre \d+, ([0-9a-fA-F]+)")
@@ -567,22 +514,20 @@ _open_envs = weakref.WeakSet()
 class WineEnv:
     """One fresh Wine prefix, optionally with tmpfs drives and an Xvfb desktop.
 
-    WineEnv(display=True, drives=None, keep_z=False, name="test")
+    WineEnv(display=True, drives=None, name="test")
       drives: {"d": 16 * MiB, ...} mounts a tmpfs of that size per drive
               letter (root only; sizes round up to 4096-byte pages) and
               links it as that drive.
-      keep_z: keep Wine's z: (= /), which otherwise makes drive lists depend
-              on the host.
+    Wine's z: (= /) is removed, or drive lists would depend on the host.
     Use as a context manager, or call close() (idempotent) from a cleanup.
     """
 
-    def __init__(self, display=True, drives=None, keep_z=False, name="test"):
+    def __init__(self, display=True, drives=None, name="test"):
         self.name = name
         self.display = None  # ":N" when there is one
         self.prefix = None
         self.env = None
         self.root = None
-        self.timings = {}
         self.last_stderr = ""
         self.driver_exe = None  # another BrimDriver.exe (e.g. of the other bitness) for driver()
         self._closed = False
@@ -598,7 +543,7 @@ class WineEnv:
         self._serial = 0
         _open_envs.add(self)
         try:
-            self._set_up(display, drives or {}, keep_z)
+            self._set_up(display, drives or {})
         except BaseException:
             self.close()
             raise
@@ -606,7 +551,7 @@ class WineEnv:
     # -- life cycle -----------------------------------------------------
 
     @classmethod
-    def for_test(cls, testcase, display=True, drives=None, keep_z=False, name=None):
+    def for_test(cls, testcase, display=True, drives=None, name=None):
         """Checks the prerequisites (skip, or fail under CI=true), makes the
         environment and registers its close() as a cleanup of the test."""
         require_wine(testcase)
@@ -614,7 +559,7 @@ class WineEnv:
             require_root(testcase)
         if display:
             require_display_tools(testcase)
-        env = cls(display=display, drives=drives, keep_z=keep_z, name=name or testcase.id().split(".")[-1])
+        env = cls(display=display, drives=drives, name=name or testcase.id().split(".")[-1])
 
         def clean_up():
             try:
@@ -626,7 +571,7 @@ class WineEnv:
         return env
 
     @classmethod
-    def for_class(cls, testcase, display=True, drives=None, keep_z=False):
+    def for_class(cls, testcase, display=True, drives=None):
         """As for_test(), but one environment serves every test of the
         test's class that asks for it (the first one makes it; it closes
         when the class is done): for tests that do not disturb each other.
@@ -639,7 +584,7 @@ class WineEnv:
                 require_root(testcase)
             if display:
                 require_display_tools(testcase)
-            env = cls(display=display, drives=drives, keep_z=keep_z, name=holder.__name__)
+            env = cls(display=display, drives=drives, name=holder.__name__)
             holder._brim_shared_env = env
             holder.addClassCleanup(env.close)
 
@@ -668,12 +613,9 @@ class WineEnv:
         self.close()
         return False
 
-    def _set_up(self, display, drives, keep_z):
-        started = time.monotonic()
+    def _set_up(self, display, drives):
         sweep_stale_envs()
-        template_started = time.monotonic()
         self._lock = ensure_template()
-        self.timings["template"] = time.monotonic() - template_started
 
         ENVS_DIR.mkdir(parents=True, exist_ok=True)
         safe_name = re.sub(r"[^A-Za-z0-9_.-]", "_", self.name)[:60]
@@ -698,29 +640,20 @@ class WineEnv:
         self._tmp_dir = self.root / "tmp"
         self._tmp_dir.mkdir()
 
-        copy_started = time.monotonic()
         self.prefix = self.root / "prefix"
         self._make_prefix()
-        self.timings["prefix"] = time.monotonic() - copy_started
 
         self._server_dirs = _server_dirs(self.prefix)
-        if not keep_z:
-            with contextlib.suppress(FileNotFoundError):
-                (self.prefix / "dosdevices" / "z:").unlink()
+        with contextlib.suppress(FileNotFoundError):
+            (self.prefix / "dosdevices" / "z:").unlink()
         for letter, size in drives.items():
             self._add_drive(letter, size)
 
         self.env = _base_environment()
         self.env["WINEPREFIX"] = str(self.prefix)
         if display:
-            display_started = time.monotonic()
             self._start_xvfb()
-            self.timings["xvfb"] = time.monotonic() - display_started
-
-        server_started = time.monotonic()
         self._start_wine()
-        self.timings["wine"] = time.monotonic() - server_started
-        self.timings["total"] = time.monotonic() - started
 
     def _make_prefix(self):
         if os.geteuid() == 0:
@@ -1101,9 +1034,6 @@ class WineEnv:
         from event index `since` on."""
         return any(e[0] == kind and e[1] == icon_id for e in self.tray_events(since))
 
-    def wait_for(self, predicate, timeout=30.0, interval=0.2):
-        return wait_for(predicate, timeout, interval)
-
     def wait_for_tray(self, kind, icon_id=None, timeout=30.0, since=0, text=None):
         """Waits for a tray event of that kind (and icon id, or balloon text
         fragment); returns the event or None."""
@@ -1212,10 +1142,6 @@ class WineEnv:
         stats = os.statvfs(self.drive_path(letter))
         return stats.f_bavail * stats.f_frsize
 
-    def total_bytes(self, letter):
-        stats = os.statvfs(self.drive_path(letter))
-        return stats.f_blocks * stats.f_frsize
-
     def fill_drive(self, letter, free_bytes):
         """Grows or shrinks a filler file so that the drive has free_bytes
         free, rounded down to the tmpfs page size (exact for multiples of
@@ -1256,17 +1182,14 @@ class WineEnv:
             link.unlink()
         link.symlink_to(self._drive_dirs[letter])
 
-    _DRIVE_TYPES = {"cdrom": "cdrom", "floppy": "floppy", "network": "network", "hd": "hd", "ramdisk": "ramdisk",
-                    "fixed": "hd", "remote": "network", "removable": "floppy"}
-
-    def set_drive_type(self, letter, kind):
-        """Sets the drive type Wine reports (cdrom, floppy, network, hd,
-        ramdisk) in HKLM\\Software\\Wine\\Drives (64-bit view) and restarts the
-        wineserver. Only before the test's programs start."""
-        if kind not in self._DRIVE_TYPES:
-            raise ValueError("unknown drive type %r" % kind)
-        self.reg_add(r"HKLM\Software\Wine\Drives", _letter(letter) + ":", "REG_SZ", self._DRIVE_TYPES[kind],
-                     view=64)
+    def set_drive_types(self, kinds):
+        """Sets the drive types Wine reports, {letter: cdrom, floppy, network,
+        hd or ramdisk}, in HKLM\\Software\\Wine\\Drives (64-bit view), and
+        restarts the wineserver. Only before the test's programs start."""
+        for letter, kind in kinds.items():
+            if kind not in ("cdrom", "floppy", "network", "hd", "ramdisk"):
+                raise ValueError("unknown drive type %r" % kind)
+            self.reg_add(r"HKLM\Software\Wine\Drives", _letter(letter) + ":", "REG_SZ", kind, view=64)
         self.restart_wineserver()
 
     # -- paths and stand-ins --------------------------------------------
@@ -1309,13 +1232,12 @@ class WineEnv:
         shutil.copy2(program(name), target)
         return target
 
-    def make_recorder(self, path, log_path=None, hold_ms=0):
+    def make_recorder(self, path, log_path=None):
         """Places a copy of BrimDriver.exe at path (a host path or a Windows
         path such as C:\\x\\VelloranUpdater.exe) that, when started, appends
         its arguments (one line per start, joined by single spaces) to
         log_path and exits 0. log_path (host path) defaults to "<path>.log"
-        and must lie on a drive of the prefix. hold_ms keeps the stand-in
-        running that long before it exits. Returns the log path; read it
+        and must lie on a drive of the prefix. Returns the log path; read it
         with read_records()."""
         target = self._host_path(path)
         target.parent.mkdir(parents=True, exist_ok=True)
@@ -1324,11 +1246,9 @@ class WineEnv:
         shutil.copy2(program("BrimDriver.exe"), target)
         log = Path(log_path) if log_path else Path(str(target) + ".log")
         log.parent.mkdir(parents=True, exist_ok=True)
-        for stale in (log, Path(str(log) + ".cmdline")):
-            with contextlib.suppress(FileNotFoundError):
-                stale.unlink()
-        sidecar = self.to_windows(log) + "\n" + ("hold_ms=%d\n" % hold_ms if hold_ms else "")
-        Path(str(target) + ".brimrec").write_text(sidecar, encoding="utf-8")
+        with contextlib.suppress(FileNotFoundError):
+            log.unlink()
+        Path(str(target) + ".brimrec").write_text(self.to_windows(log) + "\n", encoding="utf-8")
         return log
 
     def add_search_dir(self, path):

@@ -13,7 +13,7 @@ class DriveListTest(ConfigTestCase):
     def test_lists_fixed_drives_with_sizes_thresholds_and_recommendations(self):
         env = self.make_env(drives={"d": 16 * MiB, "e": 32 * MiB, "f": 16 * MiB, "g": 16 * MiB, "h": 16 * MiB,
                                     "i": 16 * MiB})
-        env.set_drive_type("f", "cdrom")
+        env.set_drive_types({"f": "cdrom"})
         env.fill_drive("h", 1536 * 1024)   # below 15 % of 16 MB free
         env.fill_drive("i", 512 * 1024)    # below 1 MB free
         stored = env.set_drive_settings({
