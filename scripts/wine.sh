@@ -1,17 +1,28 @@
-# Sourced by the project's shell scripts: which Wine loader runs what.
+# Sourced by the project's shell scripts, and read once by the end-to-end
+# harness (tests/e2e/brimharness.py): which Wine loader runs what, and the
+# environment every Windows program of the project runs with. This is the
+# one place both are written.
 #
 # Debian's plain `wine` and `wineboot` pick the 32-bit loader whenever
 # wine32 is installed, even on a kernel that cannot run it. Nothing in the
 # project calls them: each use names the loader of the bitness it means,
 # and WINELOADER tells Wine itself to do the same for the programs it
 # starts. BRIM_WINE32_LOADER points at another 32-bit loader (a test of a
-# machine where the 32-bit one fails, say); the Python harness honours it
-# too.
+# machine where the 32-bit one fails, say).
 
 BRIM_WINE64=/usr/lib/wine/wine64
 BRIM_WINE32=${BRIM_WINE32_LOADER:-/usr/lib/wine/wine}
 BRIM_WINESERVER=/usr/lib/wine/wineserver
 export WINELOADER=$BRIM_WINE64
+
+# Exports the environment the project's Windows programs run with: 64-bit
+# prefixes, no debug output, and none of Wine's offers to install Mono or
+# Gecko nor menu entries for what a program installs. A WINEDLLOVERRIDES
+# the caller set is kept.
+brim_wine_environment() {
+    export WINEARCH=win64 WINEDEBUG=-all
+    export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
+}
 
 # Succeeds when the kernel runs 32-bit x86 Linux programs. Not every kernel
 # of our machines does, and the package list cannot tell: this runs a

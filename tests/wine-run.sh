@@ -3,9 +3,7 @@
 # on. Without a WINEPREFIX of the caller's, the programs share one prefix,
 # "${BRIM_WINE_UNIT_PREFIX:-$PWD/wine-unit}", made on first use.
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/wine.sh"
-export WINEDEBUG=-all
-export WINEARCH=win64
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
+brim_wine_environment
 if [ -z "${WINEPREFIX:-}" ]; then
     WINEPREFIX="${BRIM_WINE_UNIT_PREFIX:-$PWD/wine-unit}"
     export WINEPREFIX

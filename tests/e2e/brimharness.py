@@ -62,17 +62,30 @@ _PROGRAM_DIRS = {
     "brimdriver.exe": ("tests/driver", "BrimDriver.exe"),
 }
 
-_DLL_OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
 _TRAY_DEBUG = "-all,trace+systray,trace+tooltips"
 _TEMPLATE_STAMP = ".brim-template"
-# Debian's loaders, named by bitness: its plain `wine` and `wineboot` pick
-# the 32-bit loader whenever wine32 is installed, even on a kernel that
-# cannot run it, so nothing here calls them. BRIM_WINE32_LOADER points at
-# another 32-bit loader (as scripts/wine.sh does), for instance one that
-# fails the way the 32-bit loader fails on such a kernel.
-WINE64_LOADER = "/usr/lib/wine/wine64"
-WINE32_LOADER = os.environ.get("BRIM_WINE32_LOADER") or "/usr/lib/wine/wine"
-WINESERVER = "/usr/lib/wine/wineserver"
+
+
+def _wine_settings():
+    """What scripts/wine.sh names: the loader of each bitness, the
+    wineserver, and the environment its brim_wine_environment exports.
+    Sourced with Wine's own variables taken out of ours, so that the
+    project's values are the ones read."""
+    names = ("BRIM_WINE64", "BRIM_WINE32", "BRIM_WINESERVER", "WINELOADER", "WINEARCH", "WINEDEBUG",
+             "WINEDLLOVERRIDES")
+    script = 'source "$1" && brim_wine_environment && for name in %s; do printf "%%s=%%s\\0" "$name" "${!name}"; done'
+    environment = {name: value for name, value in os.environ.items() if not name.startswith("WINE")}
+    out = subprocess.run(["bash", "-c", script % " ".join(names), "bash", str(SOURCE_DIR / "scripts" / "wine.sh")],
+                         env=environment, stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60,
+                         check=True).stdout
+    return dict(item.split("=", 1) for item in out.split("\0") if item)
+
+
+_WINE = _wine_settings()
+# Debian's loaders, named by bitness (see scripts/wine.sh for why).
+WINE64_LOADER = _WINE["BRIM_WINE64"]
+WINE32_LOADER = _WINE["BRIM_WINE32"]
+WINESERVER = _WINE["BRIM_WINESERVER"]
 
 
 def program(name):
@@ -362,10 +375,7 @@ def _base_environment():
     for name in ("WINEPREFIX", "WINEDEBUG", "WINEARCH", "WINEDLLOVERRIDES", "WINEPATH", "WINESERVER", "WINELOADER",
                  "DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY"):
         env.pop(name, None)
-    env["WINEARCH"] = "win64"
-    env["WINELOADER"] = WINE64_LOADER
-    env["WINEDEBUG"] = "-all"
-    env["WINEDLLOVERRIDES"] = _DLL_OVERRIDES
+    env.update({name: _WINE[name] for name in ("WINELOADER", "WINEARCH", "WINEDEBUG", "WINEDLLOVERRIDES")})
     return env
 
 
