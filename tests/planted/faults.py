@@ -6,15 +6,35 @@ regular expression for `ctest -R`, run in the native tree (pure logic,
 GoogleTest under the sanitizers) or in the win64 tree (Windows unit tests
 and end-to-end tests under Wine). A fault the current suite does not catch
 stays in the list with expect_missed=True and a comment saying why.
+
+Run as a script, it checks every fault's text against a checkout (the one
+it lives in by default) and fails when one is missing or not unique: a
+moved line would otherwise disarm its fault silently. The test command runs
+it as the native CTest test native.planted_anchors.
 """
 
+import sys
 from collections import namedtuple
+from pathlib import Path
 
 Fault = namedtuple("Fault", "id file find replace what tree tests expect_missed")
 
 
 def fault(id, file, find, replace, what, tree, tests, expect_missed=False):
     return Fault(id, file, find, replace, what, tree, tests, expect_missed)
+
+
+def anchor_problem(f, source):
+    """Why fault f cannot be planted in the checkout at `source` (its file
+    is missing, or its text does not occur there exactly once), or None."""
+    path = Path(source) / f.file
+    if not path.is_file():
+        return "fault %s: no file %s" % (f.id, f.file)
+    count = path.read_text().count(f.find)
+    if count != 1:
+        return "fault %s: the text to replace occurs %d times in %s (must be exactly once):\n%s" % (
+            f.id, count, f.file, f.find)
+    return None
 
 
 FAULTS = [
@@ -125,3 +145,15 @@ FAULTS = [
           "a save refused by the registry (access denied) shows no message",
           "win64", r"^e2e\.test_config_denied(\.|$)"),
 ]
+
+
+def main(source):
+    problems = [p for p in (anchor_problem(f, source) for f in FAULTS) if p]
+    for problem in problems:
+        print(problem)
+    print("planted faults: %d anchors, %d not found exactly once" % (len(FAULTS), len(problems)))
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1] if len(sys.argv) > 1 else Path(__file__).resolve().parents[2]))

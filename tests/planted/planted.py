@@ -31,7 +31,7 @@ from pathlib import Path
 
 sys.dont_write_bytecode = True  # leave no __pycache__ in the checkout
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from faults import FAULTS  # noqa: E402
+from faults import FAULTS, anchor_problem  # noqa: E402
 
 JOBS = "2"
 TEST_TIMEOUT = 600     # s, ctest's limit for a test without a TIMEOUT property of its own
@@ -130,15 +130,10 @@ class Check:
 
     def text_of(self, f):
         """The fault's file, after checking that its text occurs exactly once."""
-        path = self.src / f.file
-        if not path.is_file():
-            die("fault %s: no file %s" % (f.id, f.file))
-        original = path.read_text()
-        count = original.count(f.find)
-        if count != 1:
-            die("fault %s: the text to replace occurs %d times in %s (must be exactly once):\n%s"
-                % (f.id, count, f.file, f.find))
-        return original
+        problem = anchor_problem(f, self.src)
+        if problem:
+            die(problem)
+        return (self.src / f.file).read_text()
 
     def try_fault(self, f):
         log = self.logs / ("fault-%s.log" % f.id)
