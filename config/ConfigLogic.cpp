@@ -90,3 +90,22 @@ bool IsLinkStaticStyle(uint32_t style)
 {
     return (style & STATIC_NOTIFY_STYLE) != 0 && (style & 0xFFu) <= 2;
 }
+
+const wchar_t* HelpPageForLanguage(uint16_t languageId)
+{
+    // PRIMARYLANGID and SUBLANGID of winnt.h, and the language and
+    // sub-language numbers of the pages' languages.
+    const unsigned primary = languageId & 0x3FFu;
+    const unsigned sub = languageId >> 10;
+    switch (primary) {
+    case 0x07: return L"Brimline.de.html";  // German
+    case 0x0C: return L"Brimline.fr.html";  // French
+    case 0x0A: return L"Brimline.es.html";  // Spanish
+    case 0x11: return L"Brimline.ja.html";  // Japanese
+    case 0x16:                              // Portuguese: Brazil
+        return sub == 0x01 ? L"Brimline.pt-BR.html" : ENGLISH_HELP_PAGE;
+    case 0x04:  // Chinese: neutral simplified (zh-Hans), PRC, Singapore
+        return sub == 0x00 || sub == 0x02 || sub == 0x04 ? L"Brimline.zh-CN.html" : ENGLISH_HELP_PAGE;
+    default: return ENGLISH_HELP_PAGE;
+    }
+}

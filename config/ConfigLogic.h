@@ -80,3 +80,16 @@ size_t FormatSupportMailUrl(wchar_t* out, size_t capacity, const wchar_t* addres
 // SS_NOTIFY set and plain left, centred or right text (low style byte 0 to 2).
 constexpr uint32_t STATIC_NOTIFY_STYLE = 0x0100;  // SS_NOTIFY
 bool IsLinkStaticStyle(uint32_t style);
+
+// The help pages, in the folder "docs" beside the program: the English page,
+// and one per translation named by its language tag. Every language without
+// a page of its own, and every one whose page is missing, gets the English
+// page.
+constexpr wchar_t ENGLISH_HELP_PAGE[] = L"Brimline.html";
+
+// The page for a user-interface language (a LANGID: primary language in the
+// low 10 bits, sub-language above). Each translated language's page serves
+// every country of it, except where its words differ by country: Portuguese
+// is written for Brazil only, Chinese in simplified characters (China,
+// Singapore, and the neutral simplified tag) only.
+const wchar_t* HelpPageForLanguage(uint16_t languageId);

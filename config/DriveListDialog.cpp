@@ -24,7 +24,8 @@ static_assert(LIST_ITEM_STATE_CHANGED == LVIF_STATE && STATE_IMAGE_BITS == LVIS_
               "the check-box rule's state bits are the list view's");
 
 const wchar_t COLUMN_WIDTH_RESOURCE_TYPE[] = L"RT_RCDATA";
-const wchar_t HELP_PAGE[] = L"docs\\Brimline.html";
+// The help pages' folder beside the program (ConfigLogic.h names the pages).
+const wchar_t HELP_PAGE_FOLDER[] = L"docs\\";
 
 struct ColumnDefinition {
     UINT headerId;
@@ -294,8 +295,15 @@ void OnClose(HWND dialog)
 
 void OnHelp(HWND dialog)
 {
-    // The browser, from the user's own associations, runs as the user.
-    std::wstring page = ReplaceFileName(ModuleFilePath(ModuleInstance), HELP_PAGE);
+    // The page in the user's own language where one is installed, else the
+    // English one. The browser, from the user's own associations, runs as
+    // the user.
+    const std::wstring program = ModuleFilePath(ModuleInstance);
+    std::wstring page =
+        ReplaceFileName(program, std::wstring(HELP_PAGE_FOLDER) + HelpPageForLanguage(GetUserDefaultUILanguage()));
+    const DWORD attributes = GetFileAttributesW(page.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        page = ReplaceFileName(program, std::wstring(HELP_PAGE_FOLDER) + ENGLISH_HELP_PAGE);
     OpenAsUser(dialog, page.c_str());
 }
 

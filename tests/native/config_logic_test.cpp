@@ -177,3 +177,35 @@ TEST(AboutLinks, OnlyNotifyingTextStaticsAreLinks)
     EXPECT_FALSE(IsLinkStaticStyle(0x0103));      // an icon, even with notify
     EXPECT_FALSE(IsLinkStaticStyle(0x010B));      // left, no word wrap
 }
+
+TEST(HelpPage, EachTranslatedLanguageGetsItsPageInEveryCountry)
+{
+    EXPECT_STREQ(HelpPageForLanguage(0x0407), L"Brimline.de.html");  // Germany
+    EXPECT_STREQ(HelpPageForLanguage(0x0807), L"Brimline.de.html");  // Switzerland
+    EXPECT_STREQ(HelpPageForLanguage(0x0C07), L"Brimline.de.html");  // Austria
+    EXPECT_STREQ(HelpPageForLanguage(0x040C), L"Brimline.fr.html");  // France
+    EXPECT_STREQ(HelpPageForLanguage(0x0C0C), L"Brimline.fr.html");  // Canada
+    EXPECT_STREQ(HelpPageForLanguage(0x0C0A), L"Brimline.es.html");  // Spain, modern sort
+    EXPECT_STREQ(HelpPageForLanguage(0x080A), L"Brimline.es.html");  // Mexico
+    EXPECT_STREQ(HelpPageForLanguage(0x0411), L"Brimline.ja.html");
+}
+
+TEST(HelpPage, PortugueseAndChineseOnlyWhereThePageIsWrittenFor)
+{
+    EXPECT_STREQ(HelpPageForLanguage(0x0416), L"Brimline.pt-BR.html");  // Brazil
+    EXPECT_STREQ(HelpPageForLanguage(0x0816), ENGLISH_HELP_PAGE);       // Portugal
+    EXPECT_STREQ(HelpPageForLanguage(0x0804), L"Brimline.zh-CN.html");  // PRC
+    EXPECT_STREQ(HelpPageForLanguage(0x1004), L"Brimline.zh-CN.html");  // Singapore
+    EXPECT_STREQ(HelpPageForLanguage(0x0004), L"Brimline.zh-CN.html");  // simplified, no country
+    EXPECT_STREQ(HelpPageForLanguage(0x0404), ENGLISH_HELP_PAGE);       // Taiwan
+    EXPECT_STREQ(HelpPageForLanguage(0x0C04), ENGLISH_HELP_PAGE);       // Hong Kong
+    EXPECT_STREQ(HelpPageForLanguage(0x1404), ENGLISH_HELP_PAGE);       // Macao
+    EXPECT_STREQ(HelpPageForLanguage(0x7C04), ENGLISH_HELP_PAGE);       // traditional, no country
+}
+
+TEST(HelpPage, EveryOtherLanguageGetsTheEnglishPage)
+{
+    EXPECT_STREQ(ENGLISH_HELP_PAGE, L"Brimline.html");
+    for (uint16_t language : { 0x0409, 0x0809, 0x040B, 0x0410, 0x0413, 0x0419, 0x0412, 0x0000, 0x0400, 0xFFFF })
+        EXPECT_STREQ(HelpPageForLanguage(language), ENGLISH_HELP_PAGE) << std::hex << language;
+}
