@@ -69,7 +69,9 @@ rm -f "$win32_state"
         nice -n 10 cmake --build "$BUILD/win32" -j 1; then
         if [ -z "$wine32_problem" ]; then
             echo tested >"$win32_state"
-            (cd "$BUILD/win32" && ctest --output-on-failure -j "$E2E_JOBS" -E '^e2e[.]test_(harness|installer)[.]')
+            rm -f "$BUILD/win32/ctest-junit.xml"
+            (cd "$BUILD/win32" && ctest --output-on-failure --output-junit "$BUILD/win32/ctest-junit.xml" \
+                -j "$E2E_JOBS" -E '^e2e[.]test_(harness|installer)[.]')
         else
             echo "skipped: $wine32_problem" >"$win32_state"
         fi
@@ -82,8 +84,8 @@ win32_job=$!
 # The Windows unit tests share one throw-away prefix for this run; the
 # end-to-end tests make their own.
 UNIT_DIR=$(mktemp -d /tmp/brim-unit.XXXXXX)
-export WINEPREFIX="$UNIT_DIR/prefix" WINEDEBUG=-all WINEARCH=win64
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export WINEPREFIX="$UNIT_DIR/prefix"
+brim_wine_environment
 cleanup() {
     kill "$fuzz_job" "$win32_job" 2>/dev/null
     WINEPREFIX="$UNIT_DIR/prefix" "$BRIM_WINESERVER" -k >/dev/null 2>&1 || true
@@ -96,15 +98,24 @@ trap cleanup EXIT
 summary=()
 total_passed=0
 total_failed=0
+# Counts one CTest run from the JUnit file it wrote (ctest --output-junit):
+# a test that ran and passed counts as passed; one that failed, timed out
+# or did not run (a missing program, a skip) as failed; a disabled one not
+# at all. No file, or no test in it, is one failure: CTest got no further.
 record_ctest() {
-    local name=$1 log=$2 line passed=0 failed=0 count
-    line=$(grep -E "tests passed, [0-9]+ tests failed out of [0-9]+" "$log" | tail -1)
-    if [ -n "$line" ]; then
-        failed=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
-        count=$(echo "$line" | sed -E 's/.* tests failed out of ([0-9]+).*/\1/')
-        passed=$((count - failed))
-    else
-        failed=1
+    local name=$1 junit=$2 counts passed=0 failed=1
+    if counts=$(python3 - "$junit" 2>/dev/null <<'PYTHON'
+import sys
+import xml.etree.ElementTree as ElementTree
+
+statuses = [case.get("status") for case in ElementTree.parse(sys.argv[1]).getroot().iter("testcase")
+            if case.get("status") != "disabled"]
+if not statuses:
+    sys.exit(1)
+print(statuses.count("run"), len(statuses) - statuses.count("run"))
+PYTHON
+    ); then
+        read -r passed failed <<<"$counts"
     fi
     summary+=("$name: $passed passed, $failed failed")
     total_passed=$((total_passed + passed))
@@ -114,8 +125,9 @@ run_ctest() {
     local name=$1 dir=$2
     shift 2
     step "tests: $name"
-    (cd "$dir" && ctest --output-on-failure "$@") 2>&1 | tee "$dir/ctest-summary.log"
-    record_ctest "$name" "$dir/ctest-summary.log"
+    rm -f "$dir/ctest-junit.xml"
+    (cd "$dir" && ctest --output-on-failure --output-junit "$dir/ctest-junit.xml" "$@")
+    record_ctest "$name" "$dir/ctest-junit.xml"
 }
 
 # Signing: the release's signing script signs copies of the 64-bit programs,
@@ -186,7 +198,7 @@ cat "$win32_log"
 state=$(cat "$win32_state" 2>/dev/null || echo "build failed")
 case "$state" in
     tested)
-        record_ctest "windows 32-bit (under Wine)" "$win32_log" ;;
+        record_ctest "windows 32-bit (under Wine)" "$BUILD/win32/ctest-junit.xml" ;;
     skipped:*)
         summary+=("windows 32-bit (under Wine): built; tests ${state}") ;;
     *)
