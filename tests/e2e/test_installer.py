@@ -280,10 +280,18 @@ class PackageTablesTest(unittest.TestCase):
         # The installer's check DLL runs only inside the installer's
         # custom-action process, which has the system's msi.dll loaded
         # before it (config/InstallCheck.cpp).
+        # Each is hardened as cmake/Program.cmake asks (DllCharacteristics:
+        # relocatable at a random address, high-entropy on 64-bit, data not
+        # executable, and for a program terminal-server aware), and GCC's
+        # stack protector, whose run-time part sits in libssp (linked
+        # statically; its guard value comes from advapi32), guards its
+        # functions.
+        dynamic_base, nx_compat, high_entropy_va, terminal_server_aware = 0x40, 0x100, 0x20, 0x8000
         for name, manifest in (("BrimWatch.exe", "monitor/BrimWatch.manifest"),
-                               ("BrimSet.exe", "config/BrimSet.manifest"), ("BrimSetCheck.dll", None)):
+                               ("BrimSet.exe", "config/BrimSet.manifest"),
+                               ("VelloranUpdater.exe", "updater/VelloranUpdater.manifest"), ("BrimSetCheck.dll", None)):
             require_programs(self, name)
-            dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(program(name))], check=True,
+            dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", "-t", str(program(name))], check=True,
                                   capture_output=True, text=True, timeout=60).stdout
             imports = {dll.lower()[:-4] for dll in re.findall(r"DLL Name: (\S+)", dump)}
             allowed = set(known) | ({"msi"} if name == "BrimSetCheck.dll" else set())
@@ -292,6 +300,19 @@ class PackageTablesTest(unittest.TestCase):
             self.assertIn("kernel32", imports)
             self.assertEqual({dll for dll in imports if dll not in allowed and not dll.startswith("api-ms-win-")},
                              set(), name)
+
+            wanted = dynamic_base | nx_compat
+            wanted |= high_entropy_va if "file format pei-x86-64" in dump else 0
+            wanted |= terminal_server_aware if name.endswith(".exe") else 0
+            flags = int(re.search(r"^DllCharacteristics\s+([0-9a-fA-F]+)$", dump, re.M).group(1), 16)
+            self.assertEqual(flags & wanted, wanted, "%s: DllCharacteristics 0x%04x" % (name, flags))
+            # The protector's failure routine is linked only when a function
+            # calls it: named in the symbol table of a build that keeps one,
+            # else seen by the message it prints.
+            if "no symbols" in dump:
+                self.assertIn(b"stack smashing detected", program(name).read_bytes(), name)
+            else:
+                self.assertIn("__stack_chk_fail", dump, name)
 
 
 class InstallerTest(unittest.TestCase):
