@@ -9,6 +9,12 @@
 # too), and beside them the package's own custom actions, BrimSetCheck.dll,
 # which is not installed.
 # Without wixl the build goes on without a package and says so.
+#
+# BRIM_SIGN_SCRIPT, when set, names a program that signs the files it is
+# given in place and fails when it cannot (scripts/sign.sh, which
+# scripts/release.sh passes when the maker gives a certificate). It signs
+# each stripped copy before wixl packs it, so that the package installs
+# signed programs and runs a signed DLL, and then the finished package.
 
 if(NOT WIN32)
     return()
@@ -63,6 +69,16 @@ foreach(query IN LISTS brim_package_queries)
     list(APPEND BRIM_PACKAGE_ACTIONS COMMAND "${BRIM_MSIBUILD}" "${BRIM_PACKAGE_PARTIAL}" -q "${query}")
 endforeach()
 
+set(BRIM_SIGN_SCRIPT "" CACHE FILEPATH
+    "Program that signs the files it is given in place (scripts/sign.sh); empty: the package is not signed")
+set(BRIM_SIGN_DEPENDS "")
+set(BRIM_SIGN_PACKAGE "")
+if(BRIM_SIGN_SCRIPT)
+    message(STATUS "The package and the programs in it are signed by ${BRIM_SIGN_SCRIPT}")
+    set(BRIM_SIGN_DEPENDS "${BRIM_SIGN_SCRIPT}")
+    set(BRIM_SIGN_PACKAGE COMMAND "${BRIM_SIGN_SCRIPT}" "${BRIM_PACKAGE_PARTIAL}")
+endif()
+
 # Stripped copies of the programs and the package's DLL: symbols do not ship.
 set(BRIM_PACKAGE_PROGRAMS "")
 foreach(program_target BrimWatch BrimSet VelloranUpdater BrimSetCheck)
@@ -72,15 +88,26 @@ foreach(program_target BrimWatch BrimSet VelloranUpdater BrimSetCheck)
     else()
         set(copy "${BRIM_PACKAGE_DIR}/${program_target}${CMAKE_EXECUTABLE_SUFFIX}")
     endif()
+    # A copy to be signed is made under a temporary name and takes its own
+    # once signed: a failed signing leaves no unsigned copy that the next
+    # build would take as done.
+    set(made "${copy}")
+    if(BRIM_SIGN_SCRIPT)
+        set(made "${copy}.unsigned")
+    endif()
     if(CMAKE_STRIP)
-        set(copy_command "${CMAKE_STRIP}" --strip-all -o "${copy}" "$<TARGET_FILE:${program_target}>")
+        set(copy_command "${CMAKE_STRIP}" --strip-all -o "${made}" "$<TARGET_FILE:${program_target}>")
     else()
-        set(copy_command "${CMAKE_COMMAND}" -E copy "$<TARGET_FILE:${program_target}>" "${copy}")
+        set(copy_command "${CMAKE_COMMAND}" -E copy "$<TARGET_FILE:${program_target}>" "${made}")
+    endif()
+    if(BRIM_SIGN_SCRIPT)
+        list(APPEND copy_command COMMAND "${BRIM_SIGN_SCRIPT}" "${made}"
+                                 COMMAND "${CMAKE_COMMAND}" -E rename "${made}" "${copy}")
     endif()
     add_custom_command(OUTPUT "${copy}"
         COMMAND "${CMAKE_COMMAND}" -E make_directory "${BRIM_PACKAGE_DIR}"
         COMMAND ${copy_command}
-        DEPENDS ${program_target}
+        DEPENDS ${program_target} ${BRIM_SIGN_DEPENDS}
         COMMENT "Stripped copy of ${program_target} for the package"
         VERBATIM)
     list(APPEND BRIM_PACKAGE_PROGRAMS "${copy}")
@@ -101,9 +128,11 @@ add_custom_command(OUTPUT "${BRIM_PACKAGE_FILE}"
         -D ProductName=${BRIM_PACKAGE_PRODUCT}
         -o "${BRIM_PACKAGE_PARTIAL}" "${BRIM_PACKAGE_SOURCE}"
     ${BRIM_PACKAGE_ACTIONS}
+    ${BRIM_SIGN_PACKAGE}
     COMMAND "${CMAKE_COMMAND}" -E rename "${BRIM_PACKAGE_PARTIAL}" "${BRIM_PACKAGE_FILE}"
     WORKING_DIRECTORY "${BRIM_PACKAGE_DIR}"
     DEPENDS "${BRIM_PACKAGE_SOURCE}" "${BRIM_PACKAGE_ACTIONS_FILE}" ${BRIM_PACKAGE_PROGRAMS} "${BRIM_PACKAGE_DIR}/docs/Brimline.html"
+            ${BRIM_SIGN_DEPENDS}
     COMMENT "Windows Installer package ${BRIM_PACKAGE_PRODUCT}-${BRIM_PACKAGE_VERSION}-${BRIM_PACKAGE_ARCH}.msi"
     VERBATIM)
 add_custom_target(package_msi ALL DEPENDS "${BRIM_PACKAGE_FILE}")

@@ -11,6 +11,14 @@
 #
 # The trees are build/win64 and build/win32 (under BRIM_BUILD_ROOT when set);
 # the release folder is replaced as a whole. Installs what it needs first.
+#
+# Signing: with BRIM_SIGN_PFX (the maker's certificate and key, PKCS#12),
+# BRIM_SIGN_PASSWORD (its password) and, optionally, BRIM_SIGN_TIMESTAMP_URL
+# (an RFC 3161 time-stamping server, reached over the network), the build
+# signs every program, the package's DLL and both packages with Authenticode
+# through scripts/sign.sh, which verifies each signature; the files gathered
+# here are verified once more, and any failure fails the release. Without
+# BRIM_SIGN_PFX the release is built unsigned, and says so.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -31,11 +39,33 @@ if [ -z "$VERSION" ] || [ -z "$PRODUCT" ]; then
     exit 1
 fi
 
+SIGN_SCRIPT=""
+if [ -n "${BRIM_SIGN_PFX:-}" ]; then
+    if [ ! -f "$BRIM_SIGN_PFX" ]; then
+        echo "release: BRIM_SIGN_PFX: $BRIM_SIGN_PFX is not a file" >&2
+        exit 1
+    fi
+    # The build runs the signing script in folders of its own.
+    BRIM_SIGN_PFX=$(realpath "$BRIM_SIGN_PFX")
+    export BRIM_SIGN_PFX
+    SIGN_SCRIPT=$ROOT/scripts/sign.sh
+    echo "release: signing with $BRIM_SIGN_PFX${BRIM_SIGN_TIMESTAMP_URL:+, timestamps from $BRIM_SIGN_TIMESTAMP_URL}"
+else
+    echo "release: BRIM_SIGN_PFX is not set: this release is UNSIGNED"
+fi
+
+# The signing script is named (or, unsigned, cleared) at every configure, so
+# that a tree signs exactly when this release does. A signed release makes
+# the package anew, so that everything in it carries the certificate given
+# now.
 build_tree() {
     local dir=$1 toolchain=$2
     echo "==== $dir"
     cmake -S "$ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$toolchain" \
-        -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+        -DCMAKE_BUILD_TYPE=MinSizeRel -DBRIM_SIGN_SCRIPT="$SIGN_SCRIPT" >/dev/null
+    if [ -n "$SIGN_SCRIPT" ]; then
+        rm -rf "$dir/package" "$dir/$PRODUCT-$VERSION-"*.msi
+    fi
     cmake --build "$dir" -j "$JOBS"
 }
 
@@ -46,6 +76,7 @@ build_tree "$BUILD/win32" mingw-w64-i686.cmake
 # exactly as its MSI installs them.
 rm -rf "$RELEASE"
 mkdir -p "$RELEASE/docs"
+signed=()
 for pair in x64:win64 x86:win32; do
     arch=${pair%%:*}
     tree=$BUILD/${pair#*:}
@@ -60,8 +91,15 @@ for pair in x64:win64 x86:win32; do
     mkdir -p "$RELEASE/$arch"
     cp "$msi" "$RELEASE/"
     cp "${programs[@]}" "$RELEASE/$arch/"
+    signed+=("$RELEASE/$(basename "$msi")" "$RELEASE/$arch/"*.exe "$tree/package/BrimSetCheck.dll")
 done
 cp "$ROOT/docs/Brimline.html" "$RELEASE/docs/"
+
+if [ -n "$SIGN_SCRIPT" ]; then
+    echo
+    echo "Signatures of the release (and of each package's DLL):"
+    "$SIGN_SCRIPT" --verify "${signed[@]}"
+fi
 
 (cd "$RELEASE" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort |
     xargs -d '\n' sha256sum > SHA256SUMS)
@@ -69,3 +107,8 @@ cp "$ROOT/docs/Brimline.html" "$RELEASE/docs/"
 echo
 echo "Release $VERSION in $RELEASE:"
 (cd "$RELEASE" && cat SHA256SUMS)
+if [ -n "$SIGN_SCRIPT" ]; then
+    echo "Signed with $BRIM_SIGN_PFX; every signature verified."
+else
+    echo "UNSIGNED: BRIM_SIGN_PFX was not set, so no program or package of this release is signed."
+fi

@@ -33,7 +33,8 @@ if [ "${1:-}" = "--verify" ]; then
     shift
 fi
 [ $# -gt 0 ] || fail "usage: sign.sh [--verify] FILE..."
-[ -n "${BRIM_SIGN_PFX:-}" ] || fail "BRIM_SIGN_PFX (the maker's PKCS#12 file) is not set"
+[ -n "${BRIM_SIGN_PFX:-}" ] || fail "BRIM_SIGN_PFX (the maker's PKCS#12 file) is not set" \
+    "(a build tree configured with BRIM_SIGN_SCRIPT signs its package until configured with -DBRIM_SIGN_SCRIPT=)"
 [ -f "$BRIM_SIGN_PFX" ] || fail "$BRIM_SIGN_PFX: no such file"
 for tool in osslsigncode openssl; do
     command -v "$tool" >/dev/null || fail "$tool is missing (scripts/setup.sh installs it)"

@@ -631,6 +631,34 @@ class InstallerTest(unittest.TestCase):
         self.assertEqual(self.run_value(), '"%s\\BrimWatch.exe"' % self.install_dir)
         self.assertEqual(len(self.shortcuts()), 1)
 
+    def test_signed_package_installs(self):
+        # A copy of the package signed by the release's signing script, with
+        # a throw-away code-signing certificate; settings given at install
+        # run the package's check DLL and the installed BrimSet.
+        if not (shutil.which("openssl") and shutil.which("osslsigncode")):
+            if in_ci():
+                self.fail("openssl and osslsigncode are needed (CI=true: this test must run)")
+            self.skipTest("openssl or osslsigncode missing (scripts/setup.sh installs them)")
+        env = self.make_env()
+        with tempfile.TemporaryDirectory() as tmp:
+            key, cert, pfx, signed = (Path(tmp) / name
+                                      for name in ("key.pem", "cert.pem", "signer.pfx", self.msi.name))
+            for command in (["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days", "2",
+                             "-subj", "/CN=Brimline test signer", "-addext", "extendedKeyUsage=codeSigning"],
+                            ["pkcs12", "-export", "-in", cert, "-inkey", key, "-out", pfx, "-passout", "pass:test"]):
+                subprocess.run(["openssl"] + command, check=True, capture_output=True, timeout=60)
+            shutil.copy2(self.msi, signed)
+            subprocess.run([SOURCE_DIR / "scripts" / "sign.sh", signed], check=True, capture_output=True, timeout=60,
+                           env=dict(os.environ, BRIM_SIGN_PFX=str(pfx), BRIM_SIGN_PASSWORD="test"))
+            msi = self.stage(signed)
+
+        code, log = self.msiexec("/i", msi, "WATCH=D:=8", log="install-signed.log")
+        self.assertEqual(code, 0, log[-3000:])
+        self.assertTrue(action_starts(log, "CheckSettings"), log[-3000:])
+        for name in INSTALLED_FILES:
+            self.assertTrue(self.installed(name).is_file(), name)
+        self.assertEqual(parse_drive_settings(env.drive_settings())["D"], (1, 8 * MiB))
+
 
 if __name__ == "__main__":
     unittest.main()
