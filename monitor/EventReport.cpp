@@ -9,7 +9,8 @@
 
 static_assert((MSG_DRIVE_LOW & 0xFFFF) == DRIVE_EVENT_LOW && (MSG_DRIVE_VERY_LOW & 0xFFFF) == DRIVE_EVENT_VERY_LOW &&
                   (MSG_DRIVE_RECOVERED & 0xFFFF) == DRIVE_EVENT_RECOVERED &&
-                  (MSG_DRIVE_MUTED & 0xFFFF) == DRIVE_EVENT_MUTED,
+                  (MSG_DRIVE_MUTED & 0xFFFF) == DRIVE_EVENT_MUTED &&
+                  (MSG_DRIVE_FILLING_FAST & 0xFFFF) == DRIVE_EVENT_FILLING_FAST,
               "the scan's events are the message table's ids");
 
 namespace {
@@ -57,6 +58,10 @@ bool EventMessage(DriveEvent event, DWORD& messageId, WORD& type)
         messageId = MSG_DRIVE_MUTED;
         type = EVENTLOG_INFORMATION_TYPE;
         return true;
+    case DRIVE_EVENT_FILLING_FAST:
+        messageId = MSG_DRIVE_FILLING_FAST;
+        type = EVENTLOG_WARNING_TYPE;
+        return true;
     case DRIVE_EVENT_NONE: break;
     }
     return false;
@@ -70,7 +75,7 @@ void OpenEventSource()
     ReadUserSid();
 }
 
-void ReportDriveEvent(DriveEvent event, int driveIndex, uint64_t freeBytes, uint64_t threshold)
+void ReportDriveEvent(DriveEvent event, int driveIndex, uint64_t freeBytes, uint64_t threshold, uint32_t minutes)
 {
     DWORD messageId = 0;
     WORD type = 0;
@@ -78,7 +83,8 @@ void ReportDriveEvent(DriveEvent event, int driveIndex, uint64_t freeBytes, uint
         !EventMessage(event, messageId, type))
         return;
     // The insertion strings of BrimlineEvents.mc: the drive, then free
-    // space and threshold each as the shell writes sizes and in bytes.
+    // space and threshold each as the shell writes sizes and in bytes, and
+    // for a drive filling fast the minutes estimated.
     const wchar_t drive[] = { DriveLetter(driveIndex), L':', L'\0' };
     wchar_t freeText[BYTE_SIZE_TEXT_CAPACITY];
     wchar_t thresholdText[BYTE_SIZE_TEXT_CAPACITY];
@@ -88,6 +94,9 @@ void ReportDriveEvent(DriveEvent event, int driveIndex, uint64_t freeBytes, uint
     wchar_t thresholdBytesText[24];
     FormatText(freeBytesText, ARRAYSIZE(freeBytesText), L"%I64u", { freeBytes });
     FormatText(thresholdBytesText, ARRAYSIZE(thresholdBytesText), L"%I64u", { threshold });
-    const wchar_t* strings[] = { drive, freeText, freeBytesText, thresholdText, thresholdBytesText };
-    ReportEventW(EventSource, type, 0, messageId, UserSid(), ARRAYSIZE(strings), 0, strings, nullptr);
+    wchar_t minutesText[12];
+    FormatText(minutesText, ARRAYSIZE(minutesText), L"%u", { minutes });
+    const wchar_t* strings[] = { drive, freeText, freeBytesText, thresholdText, thresholdBytesText, minutesText };
+    const WORD count = event == DRIVE_EVENT_FILLING_FAST ? 6 : 5;
+    ReportEventW(EventSource, type, 0, messageId, UserSid(), count, 0, strings, nullptr);
 }

@@ -12,5 +12,7 @@
 // nothing is reported and the monitor works as ever.
 void OpenEventSource();
 
-// Reports `event` for the drive, with its free space and threshold.
-void ReportDriveEvent(DriveEvent event, int driveIndex, uint64_t freeBytes, uint64_t threshold);
+// Reports `event` for the drive, with its free space and threshold, and
+// for DRIVE_EVENT_FILLING_FAST the minutes until it falls below it.
+void ReportDriveEvent(DriveEvent event, int driveIndex, uint64_t freeBytes, uint64_t threshold,
+                      uint32_t minutes = NO_ESTIMATE);

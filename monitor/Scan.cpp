@@ -5,6 +5,7 @@
 #include "DriveQueries.h"
 #include "DriveSettings.h"
 #include "EventReport.h"
+#include "MachinePolicy.h"
 #include "Monitor.h"
 #include "MonitorLogic.h"
 #include "StringTable.h"
@@ -20,6 +21,11 @@ uint32_t BalloonMuteMask = 0;
 DriveTrayStateArray DriveTrayStateTable = {};
 // How low each drive was when the event log was last told.
 DriveLevelArray ReportedDriveLevels = {};
+// Each watched drive's run of falling free space, for the forecast.
+DriveTrendArray DriveTrends = {};
+
+// The administrator's forecast horizon (MachinePolicy.h), in minutes.
+const wchar_t FORECAST_MINUTES_VALUE[] = L"ForecastMinutes";
 
 static_assert(BALLOON_KIND_INFO == NIIF_INFO && BALLOON_KIND_WARNING == NIIF_WARNING &&
                   BALLOON_KIND_ERROR == NIIF_ERROR,
@@ -61,13 +67,69 @@ void FormatDriveText(wchar_t (&field)[N], UINT templateId, int driveIndex, const
     LoadFormattedString(ModuleInstance, templateId, { DriveLetter(driveIndex), sizeText }, field, N);
 }
 
-void SetLowSpaceBalloon(NOTIFYICONDATAW& data, int driveIndex, BalloonKind kind, const wchar_t* sizeText)
+// Appends a line from the string table, filled with `minutes`, when the
+// minutes are known and the whole line fits.
+template <size_t N>
+void AppendMinutesLine(wchar_t (&field)[N], const wchar_t* separator, UINT lineId, uint32_t minutes)
+{
+    if (minutes == NO_ESTIMATE)
+        return;
+    wchar_t line[N];
+    const size_t lineLength = LoadFormattedString(ModuleInstance, lineId, { minutes }, line, N);
+    const size_t length = lstrlenW(field);
+    const size_t separatorLength = lstrlenW(separator);
+    if (lineLength == 0 || length + separatorLength + lineLength >= N)
+        return;
+    lstrcpyW(field + length, separator);
+    lstrcpyW(field + length + separatorLength, line);
+}
+
+// The texts of a low drive's icon: its tip, and its balloon when `kind` is
+// given; the time until full is added while the fill's rate is known.
+void SetLowSpaceTexts(NOTIFYICONDATAW& data, int driveIndex, const wchar_t* sizeText, const FillForecast& forecast)
+{
+    FormatDriveText(data.szTip, IDS_LOW_SPACE_TIP, driveIndex, sizeText);
+    AppendMinutesLine(data.szTip, L"\n", IDS_LOW_TIP_FULL_IN, forecast.minutesToFull);
+    data.uFlags |= NIF_TIP;
+}
+
+void SetLowSpaceBalloon(NOTIFYICONDATAW& data, int driveIndex, BalloonKind kind, const wchar_t* sizeText,
+                        const FillForecast& forecast)
 {
     FormatDriveText(data.szInfo, IDS_LOW_SPACE_BALLOON, driveIndex, sizeText);
+    AppendMinutesLine(data.szInfo, L"\r\n", IDS_LOW_FULL_IN, forecast.minutesToFull);
     LoadStringW(ModuleInstance, IDS_BALLOON_TITLE, data.szInfoTitle, ARRAYSIZE(data.szInfoTitle));
-    data.uFlags = NIF_INFO;
+    data.uFlags |= NIF_INFO;
     data.uTimeout = BALLOON_TIMEOUT;
     data.dwInfoFlags = kind;
+}
+
+// The texts of a drive filling fast: the tip, and the balloon when asked.
+void SetForecastTexts(NOTIFYICONDATAW& data, int driveIndex, const wchar_t* sizeText, const FillForecast& forecast,
+                      bool balloon)
+{
+    LoadFormattedString(ModuleInstance, IDS_FORECAST_TIP,
+                        { DriveLetter(driveIndex), sizeText, forecast.minutesToThreshold, forecast.minutesToFull },
+                        data.szTip, ARRAYSIZE(data.szTip));
+    data.uFlags |= NIF_TIP;
+    if (!balloon)
+        return;
+    LoadFormattedString(ModuleInstance, IDS_FORECAST_BALLOON,
+                        { DriveLetter(driveIndex), sizeText, forecast.minutesToThreshold, forecast.minutesToFull },
+                        data.szInfo, ARRAYSIZE(data.szInfo));
+    LoadStringW(ModuleInstance, IDS_FORECAST_TITLE, data.szInfoTitle, ARRAYSIZE(data.szInfoTitle));
+    data.uFlags |= NIF_INFO;
+    data.uTimeout = BALLOON_TIMEOUT;
+    data.dwInfoFlags = BALLOON_KIND_WARNING;
+}
+
+// An icon of the drive, added with its message and image.
+bool AddDriveIcon(NOTIFYICONDATAW& data)
+{
+    data.uFlags |= NIF_MESSAGE | NIF_ICON;
+    data.uCallbackMessage = WM_TRAYICON;
+    data.hIcon = LoadTrayIcon();
+    return Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
 }
 
 // What the pass compares: the bytes the user may still use, and the
@@ -92,26 +154,67 @@ struct ShellTray {
 
     uint32_t Now() { return GetTickCount(); }
 
-    bool AddIcon(int driveIndex, const DriveSpace& space, BalloonKind kind)
+    // Asked only in a pass where a drive fills steadily or shows its early
+    // icon: a policy change is followed without a restart, and the idle
+    // pass reads nothing.
+    uint32_t ForecastMinutes()
     {
-        wchar_t sizeText[BYTE_SIZE_TEXT_CAPACITY];
-        FormatByteSize(space.freeBytes, sizeText);
-        NOTIFYICONDATAW data = DriveIconData(window, driveIndex);
-        SetLowSpaceBalloon(data, driveIndex, kind, sizeText);
-        data.uFlags |= NIF_MESSAGE | NIF_ICON | NIF_TIP;
-        data.uCallbackMessage = WM_TRAYICON;
-        data.hIcon = LoadTrayIcon();
-        FormatDriveText(data.szTip, IDS_LOW_SPACE_TIP, driveIndex, sizeText);
-        return Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
+        uint32_t minutes = 0;
+        const bool present = ReadPolicyNumber(FORECAST_MINUTES_VALUE, minutes);
+        return ForecastHorizonFromPolicy(present, minutes);
     }
 
-    // A new balloon on the existing icon; its image and tip stay.
-    bool RepeatBalloon(int driveIndex, const DriveSpace& space, BalloonKind kind)
+    bool AddIcon(int driveIndex, const DriveSpace& space, BalloonKind kind, const FillForecast& forecast)
     {
         wchar_t sizeText[BYTE_SIZE_TEXT_CAPACITY];
         FormatByteSize(space.freeBytes, sizeText);
         NOTIFYICONDATAW data = DriveIconData(window, driveIndex);
-        SetLowSpaceBalloon(data, driveIndex, kind, sizeText);
+        SetLowSpaceBalloon(data, driveIndex, kind, sizeText, forecast);
+        SetLowSpaceTexts(data, driveIndex, sizeText, forecast);
+        return AddDriveIcon(data);
+    }
+
+    // A new low balloon on the existing icon; its image and tip stay, but
+    // for an icon that warned of a drive filling fast until now, which
+    // gets the low tip.
+    bool RepeatBalloon(int driveIndex, const DriveSpace& space, BalloonKind kind, const FillForecast& forecast)
+    {
+        wchar_t sizeText[BYTE_SIZE_TEXT_CAPACITY];
+        FormatByteSize(space.freeBytes, sizeText);
+        NOTIFYICONDATAW data = DriveIconData(window, driveIndex);
+        SetLowSpaceBalloon(data, driveIndex, kind, sizeText, forecast);
+        if (DriveTrayStateTable[driveIndex].early)
+            SetLowSpaceTexts(data, driveIndex, sizeText, forecast);
+        return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+    }
+
+    bool AddQuietIcon(int driveIndex, const DriveSpace& space, bool early, const FillForecast& forecast)
+    {
+        wchar_t sizeText[BYTE_SIZE_TEXT_CAPACITY];
+        FormatByteSize(space.freeBytes, sizeText);
+        NOTIFYICONDATAW data = DriveIconData(window, driveIndex);
+        if (early)
+            SetForecastTexts(data, driveIndex, sizeText, forecast, false);
+        else
+            SetLowSpaceTexts(data, driveIndex, sizeText, forecast);
+        return AddDriveIcon(data);
+    }
+
+    bool AddEarlyIcon(int driveIndex, const DriveSpace& space, const FillForecast& forecast)
+    {
+        wchar_t sizeText[BYTE_SIZE_TEXT_CAPACITY];
+        FormatByteSize(space.freeBytes, sizeText);
+        NOTIFYICONDATAW data = DriveIconData(window, driveIndex);
+        SetForecastTexts(data, driveIndex, sizeText, forecast, true);
+        return AddDriveIcon(data);
+    }
+
+    bool RepeatEarlyBalloon(int driveIndex, const DriveSpace& space, const FillForecast& forecast)
+    {
+        wchar_t sizeText[BYTE_SIZE_TEXT_CAPACITY];
+        FormatByteSize(space.freeBytes, sizeText);
+        NOTIFYICONDATAW data = DriveIconData(window, driveIndex);
+        SetForecastTexts(data, driveIndex, sizeText, forecast, true);
         return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
     }
 
@@ -123,9 +226,9 @@ struct ShellTray {
 
     void Beep() { MessageBeep(0); }
 
-    void ReportEvent(int driveIndex, DriveEvent event, const DriveSpace& space, uint64_t threshold)
+    void ReportEvent(int driveIndex, DriveEvent event, const DriveSpace& space, uint64_t threshold, uint32_t minutes)
     {
-        ReportDriveEvent(event, driveIndex, space.freeBytes, threshold);
+        ReportDriveEvent(event, driveIndex, space.freeBytes, threshold, minutes);
     }
 };
 
@@ -145,7 +248,7 @@ void ScanDrives(HWND window)
 {
     ShellTray tray = { window };
     ScanWatchedDrives(DriveSettingsTable, TrayIconMask, BalloonMuteMask, DriveTrayStateTable, ReportedDriveLevels,
-                      tray);
+                      DriveTrends, tray);
 }
 
 void RefreshTrayTip(HWND window, int driveIndex)
@@ -156,8 +259,12 @@ void RefreshTrayTip(HWND window, int driveIndex)
     wchar_t sizeText[BYTE_SIZE_TEXT_CAPACITY];
     FormatByteSize(freeBytes, sizeText);
     NOTIFYICONDATAW data = DriveIconData(window, driveIndex);
-    data.uFlags = NIF_TIP;
-    FormatDriveText(data.szTip, IDS_LOW_SPACE_TIP, driveIndex, sizeText);
+    const DriveTrend& trend = DriveTrends[driveIndex];
+    const FillForecast forecast = EstimateFill(trend, freeBytes, ThresholdOf(DriveSettingsTable[driveIndex]));
+    if (DriveTrayStateTable[driveIndex].early)
+        SetForecastTexts(data, driveIndex, sizeText, forecast, false);
+    else
+        SetLowSpaceTexts(data, driveIndex, sizeText, IsSteadyFill(trend) ? forecast : FillForecast());
     Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 

@@ -39,8 +39,169 @@ void RecordIconAdded(int driveIndex, uint32_t now, uint32_t& iconMask, uint32_t&
 {
     table[driveIndex].lastBalloonTick = now;
     table[driveIndex].balloonInterval = FIRST_BALLOON_INTERVAL;
+    table[driveIndex].backOffKept = false;
     iconMask |= DriveBit(driveIndex);
     muteMask &= ~DriveBit(driveIndex);
+}
+
+void RecordIconGone(DriveTrayState& state, uint32_t now)
+{
+    state.goneTick = now;
+    state.backOffKept = true;
+    state.early = false;
+}
+
+bool KeepsBackOff(const DriveTrayState& state, uint32_t now)
+{
+    return state.backOffKept && static_cast<uint32_t>(now - state.goneTick) <= state.balloonInterval;
+}
+
+TrayAction DecideDriveAction(bool low, bool fillingFast, bool hasIcon, bool iconEarly, bool muted, bool balloonDue,
+                             bool keptBackOff)
+{
+    const bool quiet = keptBackOff && (!balloonDue || muted);
+    if (low) {
+        if (!hasIcon)
+            return quiet ? TRAY_ACTION_ADD_QUIET : TRAY_ACTION_ADD;
+        if (iconEarly)
+            return TRAY_ACTION_EARLY_TO_LOW;
+        return balloonDue && !muted ? TRAY_ACTION_REPEAT_BALLOON : TRAY_ACTION_NONE;
+    }
+    if (fillingFast) {
+        if (!hasIcon)
+            return quiet ? TRAY_ACTION_ADD_EARLY_QUIET : TRAY_ACTION_ADD_EARLY;
+        if (iconEarly)
+            return balloonDue && !muted ? TRAY_ACTION_REPEAT_EARLY : TRAY_ACTION_NONE;
+    }
+    return hasIcon ? TRAY_ACTION_DELETE : TRAY_ACTION_NONE;
+}
+
+// ---------------------------------------------------------------- forecast
+
+uint64_t FillJitterAllowance(uint64_t totalBytes)
+{
+    const uint64_t lowest = BYTES_PER_MEGABYTE;
+    const uint64_t highest = 8 * BYTES_PER_MEGABYTE;
+    const uint64_t share = totalBytes / 1000;
+    return share < lowest ? lowest : (share > highest ? highest : share);
+}
+
+namespace {
+
+// The least-squares rate of fall of the run, in bytes a minute; 0 when the
+// samples do not fall.
+uint64_t FittedBytesPerMinute(const DriveTrend& trend)
+{
+    if (trend.count < 2)
+        return 0;
+    const uint32_t start = trend.samples[0].tick;
+    const uint64_t base = trend.samples[0].freeBytes;
+    double meanT = 0, meanF = 0;
+    for (uint8_t i = 0; i < trend.count; ++i) {
+        meanT += static_cast<double>(static_cast<uint32_t>(trend.samples[i].tick - start));
+        meanF += static_cast<double>(base) - static_cast<double>(trend.samples[i].freeBytes);
+    }
+    meanT /= trend.count;
+    meanF /= trend.count;
+    double covariance = 0, variance = 0;
+    for (uint8_t i = 0; i < trend.count; ++i) {
+        const double t = static_cast<double>(static_cast<uint32_t>(trend.samples[i].tick - start)) - meanT;
+        const double f = static_cast<double>(base) - static_cast<double>(trend.samples[i].freeBytes) - meanF;
+        covariance += t * f;
+        variance += t * t;
+    }
+    if (variance <= 0 || covariance <= 0)
+        return 0;
+    const double perMinute = covariance / variance * 60000.0;  // the fall, bytes a minute
+    return perMinute >= 1.8e19 ? UINT64_MAX : static_cast<uint64_t>(perMinute);
+}
+
+uint32_t MinutesAt(uint64_t bytes, uint64_t bytesPerMinute)
+{
+    if (bytesPerMinute == 0)
+        return NO_ESTIMATE;
+    const uint64_t minutes = bytes / bytesPerMinute + (bytes % bytesPerMinute != 0 ? 1 : 0);
+    return minutes >= NO_ESTIMATE ? NO_ESTIMATE - 1 : static_cast<uint32_t>(minutes);
+}
+
+}  // namespace
+
+void ClearFillSamples(DriveTrend& trend)
+{
+    trend = DriveTrend();
+}
+
+void AddFillSample(DriveTrend& trend, uint32_t now, const DriveSpace& space)
+{
+    const FillSample sample = { now, space.freeBytes };
+    if (trend.count > 0) {
+        const FillSample& last = trend.samples[trend.count - 1];
+        const uint32_t gap = now - last.tick;
+        if (gap < MIN_SAMPLE_SPACING)
+            return;
+        if (space.totalBytes == trend.totalBytes && gap <= LONGEST_SAMPLE_GAP) {
+            const uint64_t allowance = FillJitterAllowance(space.totalBytes);
+            if (last.freeBytes > allowance && space.freeBytes < last.freeBytes - allowance) {
+                if (trend.count == FILL_HISTORY) {
+                    for (size_t i = 1; i < FILL_HISTORY; ++i)
+                        trend.samples[i - 1] = trend.samples[i];
+                    --trend.count;
+                }
+                trend.samples[trend.count++] = sample;
+                trend.stillSteps = 0;
+                if (IsSteadyFill(trend))
+                    trend.bytesPerMinute = FittedBytesPerMinute(trend);
+                return;
+            }
+            if (trend.stillSteps < STILL_STEPS_TO_STOP)
+                ++trend.stillSteps;
+        } else {
+            // Another capacity, or a gap the passes do not cover (the
+            // machine slept): nothing before it says anything now.
+            trend.stillSteps = STILL_STEPS_TO_STOP;
+            trend.bytesPerMinute = 0;
+        }
+    }
+    trend.samples[0] = sample;
+    trend.count = 1;
+    trend.totalBytes = space.totalBytes;
+}
+
+
+bool IsSteadyFill(const DriveTrend& trend)
+{
+    if (trend.count < MIN_FILL_STEPS + 1)
+        return false;
+    const FillSample& first = trend.samples[0];
+    const FillSample& last = trend.samples[trend.count - 1];
+    return static_cast<uint32_t>(last.tick - first.tick) >= MIN_FILL_SPAN &&
+           first.freeBytes - last.freeBytes >= 4 * FillJitterAllowance(trend.totalBytes);
+}
+
+FillForecast EstimateFill(const DriveTrend& trend, uint64_t freeBytes, uint64_t threshold)
+{
+    const uint64_t rate = IsSteadyFill(trend) ? FittedBytesPerMinute(trend) : trend.bytesPerMinute;
+    FillForecast forecast;
+    forecast.minutesToThreshold = MinutesAt(freeBytes > threshold ? freeBytes - threshold : 0, rate);
+    forecast.minutesToFull = MinutesAt(freeBytes, rate);
+    return forecast;
+}
+
+bool IsFillingFast(const DriveTrend& trend, const FillForecast& forecast, bool episodeUnderWay,
+                   uint32_t horizonMinutes)
+{
+    if (horizonMinutes == 0 || forecast.minutesToThreshold == NO_ESTIMATE)
+        return false;
+    if (!episodeUnderWay)
+        return IsSteadyFill(trend) && forecast.minutesToThreshold <= horizonMinutes;
+    return trend.stillSteps < STILL_STEPS_TO_STOP && forecast.minutesToThreshold <= 2 * uint64_t{ horizonMinutes };
+}
+
+uint32_t ForecastHorizonFromPolicy(bool present, uint32_t minutes)
+{
+    if (!present)
+        return DEFAULT_FORECAST_MINUTES;
+    return minutes > LONGEST_FORECAST_MINUTES ? LONGEST_FORECAST_MINUTES : minutes;
 }
 
 void RecordBalloonRepeated(DriveTrayState& state, uint32_t now)

@@ -6,6 +6,7 @@
 
 #include "CommandLine.h"
 #include "Handles.h"
+#include "MachinePolicy.h"
 #include "SystemLibrary.h"
 #include "Updater.h"
 #include "Version.h"
@@ -18,7 +19,6 @@ namespace {
 static_assert(STORED_TYPE_STRING == REG_SZ && STORED_TYPE_DWORD == REG_DWORD,
               "the policy rule's value types are the registry's");
 
-const wchar_t BRIMLINE_POLICY_KEY[] = L"Software\\Policies\\Velloran\\Brimline";
 const wchar_t UPDATE_CHECK_VALUE[] = L"UpdateCheck";
 const wchar_t UPDATE_FEED_URL_VALUE[] = L"UpdateFeedUrl";
 // One updater per user's session: the monitor's daily start and a click in
@@ -44,7 +44,7 @@ StoredValue ReadStoredValue(HKEY key, const wchar_t* name)
 UpdatePolicy ReadUpdatePolicy()
 {
     UniqueRegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, BRIMLINE_POLICY_KEY, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.Put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, BRIMLINE_POLICY_KEY, 0, KEY_QUERY_VALUE | BRIMLINE_POLICY_VIEW, key.Put()) != ERROR_SUCCESS)
         return UpdatePolicy{};
     return DecodeUpdatePolicy(ReadStoredValue(key.Get(), UPDATE_CHECK_VALUE),
                               ReadStoredValue(key.Get(), UPDATE_FEED_URL_VALUE));

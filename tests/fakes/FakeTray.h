@@ -45,6 +45,10 @@ struct FakeTray {
 
     // The event log's side: the pass's state, and the events it reported.
     DriveLevelArray levels = {};
+    // The forecast: each watched drive's trend, and the administrator's
+    // horizon (asked through ForecastMinutes).
+    DriveTrendArray trends = {};
+    uint32_t forecastMinutes = DEFAULT_FORECAST_MINUTES;
 
     // What the pass since StartPass did. The counts are of calls made; a
     // balloon is shown only by a call that succeeded.
@@ -53,17 +57,23 @@ struct FakeTray {
         uint32_t typeChecked = 0;  // drives whose type was asked
         uint32_t measured = 0;     // fixed drives whose query succeeded
         uint32_t shown = 0;     // drives whose balloon (with an add or a repeat) was shown
+        uint32_t earlyShown = 0;  // ... of them, those whose balloon warned of a drive filling fast
         int adds[DRIVE_COUNT] = {};
         int repeats[DRIVE_COUNT] = {};
         int deletes[DRIVE_COUNT] = {};
         BalloonKind kinds[DRIVE_COUNT] = {};  // of the last balloon
         uint32_t balloonTicks[DRIVE_COUNT] = {};
+        uint32_t ticks[DRIVE_COUNT] = {};  // the tick count the pass took for each drive it measured
         DriveSpace spaces[DRIVE_COUNT] = {};
+        int horizonAsked = 0;
         int beeps = 0;
         int failedCalls = 0;
         DriveEvent events[DRIVE_COUNT] = {};  // DRIVE_EVENT_NONE when none was reported
     } pass;
-    std::vector<std::string> calls;   // "add 2 kind 3", "balloon 2 kind 2", "delete 2", "beep"
+    // "add 2 kind 3", "balloon 2 kind 2", "delete 2", "beep"; with a
+    // time-to-full line "add 2 kind 2 full 14"; "quiet 2", "quiet early 2",
+    // "early 2 in 30 full 52", "early balloon 2 in 20 full 40".
+    std::vector<std::string> calls;
     std::vector<std::string> events;  // of the pass: "1001 drive 2 free 5 threshold 9"
     std::vector<std::string> faults;
 
@@ -112,34 +122,44 @@ struct FakeTray {
     uint32_t Now()
     {
         lastTick_ = clock ? clock() : now;
+        if (lastMeasured_ >= 0)
+            pass.ticks[lastMeasured_] = lastTick_;
         return lastTick_;
     }
-    bool AddIcon(int index, const DriveSpace& space, BalloonKind kind)
+    uint32_t ForecastMinutes()
     {
-        if (!Check(index, &space, "add"))
-            return false;
-        if ((shellIcons & DriveBit(index)) != 0)
-            faults.push_back("add of an icon the shell already has, drive " + std::to_string(index));
-        pass.adds[index]++;
-        Balloon(index, kind);
-        calls.push_back("add " + std::to_string(index) + " kind " + std::to_string(kind));
-        if (!Succeeds(addSucceeds, true))
-            return false;
-        shellIcons |= DriveBit(index);
-        pass.shown |= DriveBit(index);
-        return true;
+        pass.horizonAsked++;
+        return forecastMinutes;
     }
-    bool RepeatBalloon(int index, const DriveSpace& space, BalloonKind kind)
+    bool AddIcon(int index, const DriveSpace& space, BalloonKind kind, const FillForecast& forecast)
     {
-        if (!Check(index, &space, "repeat"))
-            return false;
-        pass.repeats[index]++;
-        Balloon(index, kind);
-        calls.push_back("balloon " + std::to_string(index) + " kind " + std::to_string(kind));
-        if (!Succeeds(repeatSucceeds, (shellIcons & DriveBit(index)) != 0))
-            return false;
-        pass.shown |= DriveBit(index);
-        return true;
+        return Add(index, space, "add " + std::to_string(index) + " kind " + std::to_string(kind) + Full(forecast),
+                   &kind);
+    }
+    bool AddQuietIcon(int index, const DriveSpace& space, bool early, const FillForecast&)
+    {
+        return Add(index, space, std::string(early ? "quiet early " : "quiet ") + std::to_string(index), nullptr);
+    }
+    bool AddEarlyIcon(int index, const DriveSpace& space, const FillForecast& forecast)
+    {
+        const BalloonKind kind = BALLOON_KIND_WARNING;
+        const bool added = Add(index, space, "early " + std::to_string(index) + Minutes(forecast), &kind);
+        if (added)
+            pass.earlyShown |= DriveBit(index);
+        return added;
+    }
+    bool RepeatBalloon(int index, const DriveSpace& space, BalloonKind kind, const FillForecast& forecast)
+    {
+        return Repeat(index, space, "balloon " + std::to_string(index) + " kind " + std::to_string(kind) +
+                                        Full(forecast), kind);
+    }
+    bool RepeatEarlyBalloon(int index, const DriveSpace& space, const FillForecast& forecast)
+    {
+        const bool shown =
+            Repeat(index, space, "early balloon " + std::to_string(index) + Minutes(forecast), BALLOON_KIND_WARNING);
+        if (shown)
+            pass.earlyShown |= DriveBit(index);
+        return shown;
     }
     bool DeleteIcon(int index)
     {
@@ -157,18 +177,24 @@ struct FakeTray {
         pass.beeps++;
         calls.push_back("beep");
     }
-    void ReportEvent(int index, DriveEvent event, const DriveSpace& space, uint64_t threshold)
+    void ReportEvent(int index, DriveEvent event, const DriveSpace& space, uint64_t threshold, uint32_t minutes)
     {
         if (!Check(index, &space, "event"))
             return;
-        if (event == lastEvent_[index])
-            faults.push_back("event " + std::to_string(event) + " twice in a row, drive " + std::to_string(index));
-        if (event == DRIVE_EVENT_RECOVERED && lastEvent_[index] == DRIVE_EVENT_NONE)
-            faults.push_back("recovery of drive " + std::to_string(index) + " that was never low");
-        lastEvent_[index] = event;
+        // A level is told once per change; a drive filling fast once per
+        // episode, and two episodes may follow each other.
+        if (event != DRIVE_EVENT_FILLING_FAST) {
+            if (event == lastEvent_[index])
+                faults.push_back("event " + std::to_string(event) + " twice in a row, drive " +
+                                 std::to_string(index));
+            if (event == DRIVE_EVENT_RECOVERED && lastEvent_[index] == DRIVE_EVENT_NONE)
+                faults.push_back("recovery of drive " + std::to_string(index) + " that was never low");
+            lastEvent_[index] = event;
+        }
         pass.events[index] = event;
         events.push_back(std::to_string(event) + " drive " + std::to_string(index) + " free " +
-                         std::to_string(space.freeBytes) + " threshold " + std::to_string(threshold));
+                         std::to_string(space.freeBytes) + " threshold " + std::to_string(threshold) +
+                         (minutes != NO_ESTIMATE ? " minutes " + std::to_string(minutes) : std::string()));
     }
 
 private:
@@ -177,6 +203,47 @@ private:
     DriveEvent lastEvent_[DRIVE_COUNT] = {};
 
     int IndexOf(const wchar_t* root) const { return indexOf ? indexOf(root) : DriveIndexOfRoot(root); }
+
+    static std::string Full(const FillForecast& forecast)
+    {
+        return forecast.minutesToFull != NO_ESTIMATE ? " full " + std::to_string(forecast.minutesToFull)
+                                                      : std::string();
+    }
+    static std::string Minutes(const FillForecast& forecast)
+    {
+        return " in " + std::to_string(forecast.minutesToThreshold) + " full " +
+               std::to_string(forecast.minutesToFull);
+    }
+    // An add, with a balloon of `kind` unless it is null.
+    bool Add(int index, const DriveSpace& space, const std::string& call, const BalloonKind* kind)
+    {
+        if (!Check(index, &space, "add"))
+            return false;
+        if ((shellIcons & DriveBit(index)) != 0)
+            faults.push_back("add of an icon the shell already has, drive " + std::to_string(index));
+        pass.adds[index]++;
+        if (kind != nullptr)
+            Balloon(index, *kind);
+        calls.push_back(call);
+        if (!Succeeds(addSucceeds, true))
+            return false;
+        shellIcons |= DriveBit(index);
+        if (kind != nullptr)
+            pass.shown |= DriveBit(index);
+        return true;
+    }
+    bool Repeat(int index, const DriveSpace& space, const std::string& call, BalloonKind kind)
+    {
+        if (!Check(index, &space, "repeat"))
+            return false;
+        pass.repeats[index]++;
+        Balloon(index, kind);
+        calls.push_back(call);
+        if (!Succeeds(repeatSucceeds, (shellIcons & DriveBit(index)) != 0))
+            return false;
+        pass.shown |= DriveBit(index);
+        return true;
+    }
 
     // False for an index outside the drives, which no call may carry.
     bool Check(int index, const DriveSpace* space, const char* what)

@@ -6,7 +6,10 @@
 // Input: drive mask, icon mask, mute mask and tick count (4 bytes each),
 // the settings image (234 bytes), per drive the last balloon tick and
 // interval (8 bytes), the root list (a length byte and UTF-16 code units),
-// then, for each drive the pass asks about, an outcome byte and the free and
+// per drive the kept back-off and the forecast's state (a flags byte, the
+// tick its icon went, a run of falling samples drawn from a capacity, a
+// start and a step, and a kept rate), the forecast horizon (2 bytes), then,
+// for each drive the pass asks about, an outcome byte and the free and
 // total byte counts.
 #include <cstring>
 #include <cwchar>
@@ -50,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::memcpy(image, imageBytes.data(), imageBytes.size());
     DriveSettingsImage settings;
     ApplyStoredSettings(settings, image, DRIVE_SETTINGS_SIZE, true);
-    DriveTrayStateArray table;
+    DriveTrayStateArray table = {};
     for (int d = 0; d < DRIVE_COUNT; ++d) {
         table[d].lastBalloonTick = in.Integer<uint32_t>();
         table[d].balloonInterval = in.Integer<uint32_t>();
@@ -96,6 +99,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     FUZZ_CHECK(taken == visited.size());
 
+    // The state the forecast and the kept back-off left: any of it.
+    DriveTrendArray trends = {};
+    for (int d = 0; d < DRIVE_COUNT; ++d) {
+        const uint8_t flags = in.Byte();
+        table[d].goneTick = in.Integer<uint32_t>();
+        table[d].backOffKept = (flags & 1) != 0;
+        table[d].early = (flags & 2) != 0;
+        DriveTrend& trend = trends[d];
+        trend.count = static_cast<uint8_t>((flags >> 2) % (FILL_HISTORY + 1));
+        trend.stillSteps = static_cast<uint8_t>((flags >> 6) % (STILL_STEPS_TO_STOP + 1));
+        trend.totalBytes = in.Integer<uint64_t>();
+        const uint64_t start = in.Integer<uint64_t>();
+        const uint64_t step = in.Integer<uint32_t>();
+        for (uint8_t k = 0; k < trend.count; ++k)
+            trend.samples[k] = { now - 45000u * static_cast<uint32_t>(trend.count - k), start - step * k };
+        trend.bytesPerMinute = in.Integer<uint32_t>();
+    }
+    const uint32_t horizon = in.Integer<uint16_t>();
+
     // The pass. The drive mask says which drives are fixed; each outcome is
     // drawn when the pass asks a drive's free space, and the tray calls that
     // follow are let succeed as it says.
@@ -105,6 +127,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::memcpy(tableBefore, table, sizeof table);
     FakeTray tray;
     tray.now = now;
+    std::memcpy(tray.trends, trends, sizeof trends);
+    tray.forecastMinutes = horizon;
     tray.shellIcons = iconMask;
     const uint32_t candidates = DrivesToScan(settings, iconMask, tray.levels);
     for (int d = 0; d < DRIVE_COUNT; ++d) {
@@ -134,7 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return o.queryOk;
     };
     tray.StartPass();
-    ScanWatchedDrives(settings, iconMask, muteMask, table, tray.levels, tray);
+    ScanWatchedDrives(settings, iconMask, muteMask, table, tray.levels, tray.trends, tray);
     // Every drive the pass looks at was asked once, and no other.
     for (int d = 0; d < DRIVE_COUNT; ++d)
         FUZZ_CHECK(outcomes[d].queried == ((candidates & (1u << d)) != 0));
@@ -158,34 +182,71 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         uint64_t threshold = 0;
         for (int b = 0; b < 8; ++b)
             threshold |= static_cast<uint64_t>(record[1 + b]) << (8 * b);
-        const bool low = record[0] != 0 && o.space.freeBytes < threshold;
+        const bool watched = record[0] != 0;
+        const bool low = watched && o.space.freeBytes < threshold;
+        const DriveTrayState& before = tableBefore[d];
+        const bool hasIcon = (iconMask & bit) != 0;
+        const bool early = hasIcon && table[d].early;
+        const bool kept = before.backOffKept && now - before.goneTick <= before.balloonInterval;
+        const bool due = now - before.lastBalloonTick >= before.balloonInterval;
 
+        // An early icon only on a watched drive that is not low (or one
+        // whose turn into a low icon the shell refused, tried again at the
+        // next pass); the horizon asked at most once a pass.
+        const bool conversionRefused = low && hadIcon && before.early && repeats == 1 && !tray.Ballooned(d);
+        FUZZ_CHECK(!early || (watched && !low) || conversionRefused);
+        FUZZ_CHECK(tray.pass.horizonAsked <= 1);
         FUZZ_CHECK(adds + repeats + deletes <= 1);
+        if (tray.Ballooned(d))
+            FUZZ_CHECK(tray.pass.kinds[d] ==
+                       ((tray.pass.earlyShown & bit) != 0 ? BALLOON_KIND_WARNING : ExpectedKind(o.space)));
         if (!low) {
-            // Not low: the icon goes (even if the shell refused), nothing else moves.
-            FUZZ_CHECK((iconMask & bit) == 0 && deletes == (hadIcon ? 1 : 0));
-            FUZZ_CHECK((muteMask & bit) == (muteBefore & bit) && sameState);
+            if (early || adds != 0)
+                continue;  // filling fast: the forecast's own tests follow it
+            // Neither low nor filling fast: the icon goes (even if the shell
+            // refused), and its back-off is kept from now.
+            FUZZ_CHECK(!hasIcon && deletes == (hadIcon ? 1 : 0) && (muteMask & bit) == (muteBefore & bit));
+            if (hadIcon)
+                FUZZ_CHECK(table[d].goneTick == now && table[d].backOffKept && !table[d].early &&
+                           table[d].lastBalloonTick == before.lastBalloonTick);
+            else
+                FUZZ_CHECK(sameState);
             continue;
         }
-        if (adds + repeats != 0)
-            FUZZ_CHECK(tray.pass.kinds[d] == ExpectedKind(o.space));
+        FUZZ_CHECK(!early || conversionRefused);
         if (!hadIcon) {
             FUZZ_CHECK(adds == 1);
-            if (o.addOk) {
-                FUZZ_CHECK((iconMask & bit) != 0 && (muteMask & bit) == 0);
-                FUZZ_CHECK(table[d].lastBalloonTick == now && table[d].balloonInterval == 300000);
+            const bool quiet = kept && (!due || wasMuted);
+            if (!o.addOk) {
+                FUZZ_CHECK(!hasIcon && (muteMask & bit) == (muteBefore & bit));
+            } else if (quiet) {
+                // Back within its back-off: the icon without a balloon.
+                FUZZ_CHECK(hasIcon && !tray.Ballooned(d) && (muteMask & bit) == (muteBefore & bit));
+                FUZZ_CHECK(table[d].lastBalloonTick == before.lastBalloonTick);
+            } else if (kept) {
+                // Back after its interval: the balloon keeps to the back-off.
+                const uint64_t doubled = 2ull * before.balloonInterval;
+                FUZZ_CHECK(hasIcon && (muteMask & bit) == (muteBefore & bit) && table[d].lastBalloonTick == now);
+                FUZZ_CHECK(table[d].balloonInterval == (doubled < 7200000 ? doubled : 7200000));
             } else {
-                FUZZ_CHECK((iconMask & bit) == 0 && (muteMask & bit) == (muteBefore & bit) && sameState);
+                FUZZ_CHECK(hasIcon && (muteMask & bit) == 0);
+                FUZZ_CHECK(table[d].lastBalloonTick == now && table[d].balloonInterval == 300000);
             }
             continue;
         }
+        FUZZ_CHECK(hasIcon);
+        if (before.early) {
+            // An early icon turns into a low one with the low balloon at once.
+            FUZZ_CHECK(repeats == 1);
+            if (tray.Ballooned(d))
+                FUZZ_CHECK(table[d].balloonInterval == 300000 && (muteMask & bit) == 0 && !table[d].early);
+            continue;
+        }
         // Low with an icon: a repeat only when due and not muted.
-        const uint32_t elapsed = now - tableBefore[d].lastBalloonTick;
-        const bool due = elapsed >= tableBefore[d].balloonInterval;
-        FUZZ_CHECK((iconMask & bit) != 0 && (muteMask & bit) == (muteBefore & bit));
+        FUZZ_CHECK((muteMask & bit) == (muteBefore & bit));
         FUZZ_CHECK(repeats == (due && !wasMuted ? 1 : 0));
         if (repeats == 1 && tray.Ballooned(d)) {
-            const uint64_t doubled = 2ull * tableBefore[d].balloonInterval;
+            const uint64_t doubled = 2ull * before.balloonInterval;
             FUZZ_CHECK(table[d].lastBalloonTick == now);
             FUZZ_CHECK(table[d].balloonInterval == (doubled < 7200000 ? doubled : 7200000));
         } else {

@@ -31,7 +31,7 @@ struct ScanFixture : ::testing::Test {
     std::vector<std::string> Pass()
     {
         tray.StartPass();
-        ScanWatchedDrives(settings, iconMask, muteMask, table, tray.levels, tray);
+        ScanWatchedDrives(settings, iconMask, muteMask, table, tray.levels, tray.trends, tray);
         return tray.calls;
     }
 

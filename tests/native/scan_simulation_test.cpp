@@ -3,8 +3,9 @@
 // notification area. The tick count starts ten minutes before it wraps, so
 // the run crosses the wrap twice. Free space wanders above and below the
 // thresholds, settings change, drives vanish and come back or cannot be
-// measured for a while, the user mutes balloons, and the taskbar restarts.
-// After every pass the run checks what must always hold.
+// measured for a while, the user mutes balloons, and the taskbar restarts;
+// forecasts are switched on and off, so that the wandering free space also
+// brings early icons. After every pass the run checks what must always hold.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -97,6 +98,7 @@ struct Totals {
     int wraps = 0;
     int adds = 0, repeats = 0, deletes = 0, mutes = 0, taskbarRestarts = 0, settingChanges = 0;
     int mutedLowTicks = 0, cappedRepeats = 0, unmeasuredIconTicks = 0, beeps = 0;
+    int quietAdds = 0, keptAdds = 0, earlyBalloons = 0;
 };
 
 class ScanSimulation {
@@ -265,6 +267,8 @@ private:
         for (SimDrive& d : drives_)
             Wander(d);
         MaybeChangeSettings();
+        if (random_.OneIn(2000))
+            tray_.forecastMinutes = tray_.forecastMinutes == 0 ? DEFAULT_FORECAST_MINUTES : 0;
 
         const uint32_t iconBefore = iconMask_;
         const uint32_t muteBefore = muteMask_;
@@ -272,7 +276,7 @@ private:
         std::memcpy(stateBefore, trayState_, sizeof stateBefore);
         tray_.StartPass();
         const uint64_t passStart = clock_;
-        ScanWatchedDrives(settings_, iconMask_, muteMask_, trayState_, tray_.levels, tray_);
+        ScanWatchedDrives(settings_, iconMask_, muteMask_, trayState_, tray_.levels, tray_.trends, tray_);
 
         for (const std::string& fault : tray_.faults)
             ADD_FAILURE() << fault << " at " << clock_ << " ms";
@@ -281,6 +285,8 @@ private:
         totals_.beeps += tray_.pass.beeps;
 
         CheckPass(iconBefore, muteBefore, stateBefore, passStart);
+        for (int i = 0; i < DRIVE_COUNT; ++i)
+            totals_.earlyBalloons += (tray_.pass.earlyShown & DriveBit(i)) != 0 ? 1 : 0;
         UserAnswersBalloons();
     }
 
@@ -309,27 +315,40 @@ private:
                     ++totals_.unmeasuredIconTicks;
             } else {
                 const bool low = IsDriveEnabled(settings_[i]) && d.free < ThresholdOf(settings_[i]);
-                // An icon exactly when a measured, watched drive is low; only
-                // a missing taskbar keeps a low drive without one.
+                const bool early = hasIcon && trayState_[i].early;
+                // A low icon exactly when a measured, watched drive is low;
+                // an early one only on a watched drive that is not; only a
+                // missing taskbar keeps a low drive without one.
+                ASSERT_TRUE(!early || (!low && IsDriveEnabled(settings_[i])));
                 if (tray_.shellUp)
-                    ASSERT_EQ(hasIcon, low);
+                    ASSERT_EQ(hasIcon && !early, low);
                 else
-                    ASSERT_TRUE(!hasIcon || low);
+                    ASSERT_TRUE(!hasIcon || low || early);
                 ASSERT_TRUE(d.kind == DriveKind::FIXED);
-                if (!low && record.iconLife)
+                if (!hasIcon && record.iconLife)
                     record.iconLife = false;  // removed
             }
 
+            // The back-off of an icon that went outlives it for an interval.
+            const bool kept = stateBefore[i].backOffKept &&
+                              static_cast<uint32_t>(tray_.pass.ticks[i] - stateBefore[i].goneTick) <=
+                                  stateBefore[i].balloonInterval;
+            const bool converted = (iconBefore & bit) != 0 && stateBefore[i].early && hasIcon && !trayState_[i].early;
             if (tray_.Ballooned(i)) {
-                ASSERT_EQ(tray_.pass.kinds[i], ExpectedKind(d.free, d.total));
+                const bool earlyBalloon = (tray_.pass.earlyShown & bit) != 0;
+                ASSERT_EQ(tray_.pass.kinds[i], earlyBalloon ? BALLOON_KIND_WARNING : ExpectedKind(d.free, d.total));
                 const uint64_t when = TimeOf(tray_.pass.balloonTicks[i], passStart);
-                if (tray_.pass.adds[i] != 0) {
-                    ASSERT_FALSE(record.iconLife) << "an icon is added only when it is not there";
+                if ((tray_.pass.adds[i] != 0 && !kept) || converted) {
+                    // A fresh add, or an early icon that now warns of a low
+                    // drive: the first balloon, unmuted, back-off afresh.
+                    ASSERT_FALSE(record.iconLife && !converted) << "an icon is added only when it is not there";
                     record = BalloonRecord{ true, when, FIRST_BALLOON_INTERVAL, false };
                     ASSERT_EQ(muteMask_ & bit, 0u) << "a new icon starts unmuted";
                     ++totals_.adds;
                 } else {
-                    ASSERT_TRUE(record.iconLife);
+                    ASSERT_TRUE(record.iconLife || tray_.pass.adds[i] != 0);
+                    if (tray_.pass.adds[i] != 0)
+                        ++totals_.keptAdds;  // back within its back-off: the balloon keeps to it
                     ASSERT_FALSE(record.mutedByUser) << "a muted drive never balloons until re-added";
                     // Never closer than the interval in force, and the next
                     // interval is twice it, at most two hours.
@@ -339,10 +358,20 @@ private:
                                               : LARGEST_BALLOON_INTERVAL;
                     if (next == record.expectedInterval)
                         ++totals_.cappedRepeats;
+                    record.iconLife = true;
                     record.expectedInterval = next;
                     record.lastBalloon = when;
                     ++totals_.repeats;
                 }
+            } else if (tray_.pass.adds[i] != 0 && hasIcon) {
+                // Back without a balloon: only within the kept back-off,
+                // before the balloon is due or while muted.
+                ASSERT_TRUE(kept) << "an icon came back quietly without a kept back-off";
+                ASSERT_TRUE(record.mutedByUser ||
+                            TimeOf(tray_.pass.ticks[i], passStart) - record.lastBalloon <
+                                record.expectedInterval);
+                record.iconLife = true;
+                ++totals_.quietAdds;
             } else if (record.iconLife && hasIcon && !record.mutedByUser && tray_.shellUp &&
                        (tray_.pass.measured & bit) != 0) {
                 // Not late either: a due balloon is shown at the first pass on
@@ -404,6 +433,11 @@ TEST(ScanSimulation, SixtyDaysAcrossTwoTickCountWraps)
     EXPECT_GT(totals.beeps, 0) << "tray calls failed while the taskbar was away";
     EXPECT_GT(totals.settingChanges, 30);
     EXPECT_GT(totals.unmeasuredIconTicks, 100) << "icons kept while their drive could not be measured";
+    EXPECT_GT(totals.quietAdds, 0) << "drives came back within their back-off";
+    EXPECT_GT(totals.earlyBalloons, 0) << "the wandering free space also filled fast";
+    RecordProperty("quiet_adds", totals.quietAdds);
+    RecordProperty("kept_adds", totals.keptAdds);
+    RecordProperty("early_balloons", totals.earlyBalloons);
     RecordProperty("adds", totals.adds);
     RecordProperty("repeats", totals.repeats);
     RecordProperty("capped_repeats", totals.cappedRepeats);
