@@ -123,6 +123,18 @@ void SetForecastTexts(NOTIFYICONDATAW& data, int driveIndex, const wchar_t* size
     data.dwInfoFlags = BALLOON_KIND_WARNING;
 }
 
+// A drive's icon data, and its free space as the shell writes sizes, for
+// the texts.
+struct DriveNotice {
+    NOTIFYICONDATAW data;
+    wchar_t sizeText[BYTE_SIZE_TEXT_CAPACITY];
+
+    DriveNotice(HWND window, int driveIndex, const DriveSpace& space) : data(DriveIconData(window, driveIndex))
+    {
+        FormatByteSize(space.freeBytes, sizeText);
+    }
+};
+
 // An icon of the drive, added with its message and image.
 bool AddDriveIcon(NOTIFYICONDATAW& data)
 {
@@ -166,12 +178,10 @@ struct ShellTray {
 
     bool AddIcon(int driveIndex, const DriveSpace& space, BalloonKind kind, const FillForecast& forecast)
     {
-        wchar_t sizeText[BYTE_SIZE_TEXT_CAPACITY];
-        FormatByteSize(space.freeBytes, sizeText);
-        NOTIFYICONDATAW data = DriveIconData(window, driveIndex);
-        SetLowSpaceBalloon(data, driveIndex, kind, sizeText, forecast);
-        SetLowSpaceTexts(data, driveIndex, sizeText, forecast);
-        return AddDriveIcon(data);
+        DriveNotice notice(window, driveIndex, space);
+        SetLowSpaceBalloon(notice.data, driveIndex, kind, notice.sizeText, forecast);
+        SetLowSpaceTexts(notice.data, driveIndex, notice.sizeText, forecast);
+        return AddDriveIcon(notice.data);
     }
 
     // A new low balloon on the existing icon; its image and tip stay, but
@@ -179,43 +189,35 @@ struct ShellTray {
     // gets the low tip.
     bool RepeatBalloon(int driveIndex, const DriveSpace& space, BalloonKind kind, const FillForecast& forecast)
     {
-        wchar_t sizeText[BYTE_SIZE_TEXT_CAPACITY];
-        FormatByteSize(space.freeBytes, sizeText);
-        NOTIFYICONDATAW data = DriveIconData(window, driveIndex);
-        SetLowSpaceBalloon(data, driveIndex, kind, sizeText, forecast);
+        DriveNotice notice(window, driveIndex, space);
+        SetLowSpaceBalloon(notice.data, driveIndex, kind, notice.sizeText, forecast);
         if (DriveTrayStateTable[driveIndex].early)
-            SetLowSpaceTexts(data, driveIndex, sizeText, forecast);
-        return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+            SetLowSpaceTexts(notice.data, driveIndex, notice.sizeText, forecast);
+        return Shell_NotifyIconW(NIM_MODIFY, &notice.data) != FALSE;
     }
 
     bool AddQuietIcon(int driveIndex, const DriveSpace& space, bool early, const FillForecast& forecast)
     {
-        wchar_t sizeText[BYTE_SIZE_TEXT_CAPACITY];
-        FormatByteSize(space.freeBytes, sizeText);
-        NOTIFYICONDATAW data = DriveIconData(window, driveIndex);
+        DriveNotice notice(window, driveIndex, space);
         if (early)
-            SetForecastTexts(data, driveIndex, sizeText, forecast, false);
+            SetForecastTexts(notice.data, driveIndex, notice.sizeText, forecast, false);
         else
-            SetLowSpaceTexts(data, driveIndex, sizeText, forecast);
-        return AddDriveIcon(data);
+            SetLowSpaceTexts(notice.data, driveIndex, notice.sizeText, forecast);
+        return AddDriveIcon(notice.data);
     }
 
     bool AddEarlyIcon(int driveIndex, const DriveSpace& space, const FillForecast& forecast)
     {
-        wchar_t sizeText[BYTE_SIZE_TEXT_CAPACITY];
-        FormatByteSize(space.freeBytes, sizeText);
-        NOTIFYICONDATAW data = DriveIconData(window, driveIndex);
-        SetForecastTexts(data, driveIndex, sizeText, forecast, true);
-        return AddDriveIcon(data);
+        DriveNotice notice(window, driveIndex, space);
+        SetForecastTexts(notice.data, driveIndex, notice.sizeText, forecast, true);
+        return AddDriveIcon(notice.data);
     }
 
     bool RepeatEarlyBalloon(int driveIndex, const DriveSpace& space, const FillForecast& forecast)
     {
-        wchar_t sizeText[BYTE_SIZE_TEXT_CAPACITY];
-        FormatByteSize(space.freeBytes, sizeText);
-        NOTIFYICONDATAW data = DriveIconData(window, driveIndex);
-        SetForecastTexts(data, driveIndex, sizeText, forecast, true);
-        return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+        DriveNotice notice(window, driveIndex, space);
+        SetForecastTexts(notice.data, driveIndex, notice.sizeText, forecast, true);
+        return Shell_NotifyIconW(NIM_MODIFY, &notice.data) != FALSE;
     }
 
     bool DeleteIcon(int driveIndex)

@@ -313,14 +313,11 @@ void ScanWatchedDrives(const DriveSettingsImage& settings, uint32_t& iconMask, u
         bool done = true;
         switch (action) {
         case TRAY_ACTION_ADD:
-            done = tray.AddIcon(index, space, kind, lowForecast);
-            if (done && keptBackOff)
-                RecordBalloonRepeated(state, now);
-            else if (done)
-                RecordIconAdded(index, now, iconMask, muteMask, table);
-            break;
         case TRAY_ACTION_ADD_EARLY:
-            done = tray.AddEarlyIcon(index, space, forecast);
+            // Back after its kept back-off, the balloon keeps to it; else
+            // the back-off starts afresh.
+            done = action == TRAY_ACTION_ADD ? tray.AddIcon(index, space, kind, lowForecast)
+                                             : tray.AddEarlyIcon(index, space, forecast);
             if (done && keptBackOff)
                 RecordBalloonRepeated(state, now);
             else if (done)
