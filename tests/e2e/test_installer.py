@@ -209,6 +209,9 @@ class PackageTablesTest(unittest.TestCase):
             # before anything of this one is installed.
             self.assertLess(at["InstallValidate"], at["RemoveExistingProducts"])
             self.assertLess(at["RemoveExistingProducts"], at["InstallInitialize"])
+            # ... and only then: at a repair, which any user may start, the
+            # properties that name what to remove could be anybody's.
+            self.assertEqual(sequence["RemoveExistingProducts"][0], "NOT Installed")
 
             # Upgrades: any installed version of either architecture's
             # package is removed, unless a later one is there, which stops
