@@ -10,9 +10,15 @@
 
 #include "DriveSettings.h"
 #include "Handles.h"
+#include "Version.h"
 #include "VersionInfo.h"
 
 namespace {
+
+// The version this program's block carries, packed as the updater's command
+// line passes it: from the one header, so that a new version breaks no test.
+const int64_t PACKED_VERSION = (int64_t{ BRIM_VERSION_MAJOR } << 48) | (int64_t{ BRIM_VERSION_MINOR } << 32) |
+                               (int64_t{ BRIM_VERSION_BUILD } << 16) | BRIM_VERSION_REVISION;
 
 std::wstring UpdaterLogPath()
 {
@@ -44,7 +50,7 @@ std::string ExpectedRecord(int origin)
 {
     std::wstring name = FileNameOfPath(ModuleFilePath(nullptr));
     std::string narrow(name.begin(), name.end());
-    return narrow + " 0 562967133356032 " + std::to_string(origin) + "\r\n";
+    return narrow + " 0 " + std::to_string(PACKED_VERSION) + " " + std::to_string(origin) + "\r\n";
 }
 
 int64_t Now()
@@ -118,17 +124,17 @@ protected:
 TEST(VersionBlock, StringsAndFixedRecordOfThisProgram)
 {
     EXPECT_EQ(ReadVersionString(nullptr, VS_FILE_DESCRIPTION), L"Brimline Shared Code Tests");
-    EXPECT_EQ(ReadVersionString(nullptr, VS_COMPANY_NAME), L"Velloran");
-    EXPECT_EQ(ReadVersionString(nullptr, VS_PRODUCT_NAME), L"Brimline");
-    EXPECT_EQ(ReadVersionString(nullptr, VS_FILE_VERSION), L"2.4.1.0");
+    EXPECT_EQ(ReadVersionString(nullptr, VS_COMPANY_NAME), L"" BRIM_COMPANY_NAME);
+    EXPECT_EQ(ReadVersionString(nullptr, VS_PRODUCT_NAME), L"" BRIM_PRODUCT_NAME);
+    EXPECT_EQ(ReadVersionString(nullptr, VS_FILE_VERSION), L"" BRIM_VERSION_TEXT);
     EXPECT_EQ(ReadVersionString(nullptr, VS_LEGAL_COPYRIGHT).substr(0, 11), L"Copyright \u00A9");
     // Not in the block: empty.
     EXPECT_EQ(ReadVersionString(nullptr, VS_LEGAL_TRADEMARKS), L"");
 
     auto fixed = ReadFixedFileInfo(nullptr);
     ASSERT_TRUE(fixed.has_value());
-    EXPECT_EQ(FormatFileVersion(*fixed), L"2.4.1.0");
-    EXPECT_EQ(PackFileVersion(fixed->dwFileVersionMS, fixed->dwFileVersionLS), 562967133356032LL);
+    EXPECT_EQ(FormatFileVersion(*fixed), L"" BRIM_VERSION_TEXT);
+    EXPECT_EQ(PackFileVersion(fixed->dwFileVersionMS, fixed->dwFileVersionLS), PACKED_VERSION);
     EXPECT_EQ(fixed->dwFileFlagsMask, 0x17u);
     EXPECT_EQ(fixed->dwFileOS, 4u);
     EXPECT_EQ(fixed->dwFileType, 1u);
