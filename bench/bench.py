@@ -2,9 +2,10 @@
 """Brimline's figures, each measured beside its floor in the same run.
 
 Run through bench/run.sh, which builds what is needed and sets
-BRIM_BUILD_DIR (the programs, the test driver) and BENCH_TOOLS_DIR
-(ScanBench.exe, IdleFloor.exe). Needs root (tmpfs drives), Wine and Xvfb,
-like the end-to-end tests, whose harness it uses.
+BRIM_BUILD_DIR (the programs, the test driver), BENCH_TOOLS_DIR
+(ScanBench.exe, IdleFloor.exe) and BENCH_FORECAST (the native
+ForecastBench). Every figure but the forecast needs root (tmpfs drives),
+Wine and Xvfb, like the end-to-end tests, whose harness it uses.
 
 Figures:
   reaction   settings pulse -> tray add, and a settings write with no pulse
@@ -16,13 +17,18 @@ Figures:
              window, the same 45 s timer and that drive's free-space query
   footprint  stripped program sizes; peak resident memory of the monitor
              against IdleFloor.exe
+  forecast   free-space traces through the monitor's scan pass (native
+             ForecastBench): lead of the first warning, false alarms,
+             balloons of a drive hovering at its threshold
 
 Environment: BENCH_IDLE_SECONDS (default 600), BENCH_TRIALS (default 20),
-BENCH_ONLY (comma-separated subset of reaction,scan,idle,footprint),
-BENCH_OUTPUT (default bench/results/latest.md).
+BENCH_ONLY (comma-separated subset of reaction,scan,idle,footprint,forecast),
+BENCH_OUTPUT (default bench/results/latest.md), BENCH_NOTE (a line about the
+run, for the table).
 """
 
 import datetime
+import json
 import os
 import platform
 import re
@@ -42,6 +48,8 @@ import brimharness as harness  # noqa: E402
 from brimharness import MiB, WineEnv  # noqa: E402
 
 TOOLS_DIR = Path(os.environ.get("BENCH_TOOLS_DIR") or harness.BUILD_DIR / "bench-tools")
+FORECAST_EXE = Path(os.environ.get("BENCH_FORECAST") or harness.BUILD_DIR / "bench-native" / "ForecastBench")
+WINE_FIGURES = ("reaction", "scan", "idle", "footprint")
 CLK_TCK = os.sysconf("SC_CLK_TCK")
 
 MONITOR_CLASS = "Velloran_BRIMWATCH_wndClass"
@@ -51,6 +59,7 @@ BENCH_DIR = r"C:\BrimBench"
 SETTINGS_USER_KEY = r"HKCU\Software\Velloran\BrimSet"
 RESCAN_DELAY = 1.0  # s, the monitor's tick after a settings reload
 SIZE_GOAL_KB = 150
+HOVER_BALLOON_GOAL = 4  # what a drive that stays low gets in an hour: at 0, 5, 15 and 35 minutes
 
 
 def log(text):
@@ -375,6 +384,95 @@ def bench_idle(seconds):
     return result
 
 
+# -- forecast ---------------------------------------------------------------
+
+def bench_forecast():
+    """The traces' figures, one dictionary per trace (ForecastBench's JSON)."""
+    log("forecast: %s" % FORECAST_EXE)
+    result = subprocess.run([str(FORECAST_EXE)], capture_output=True, text=True, timeout=600)
+    if result.returncode != 0:
+        raise RuntimeError("ForecastBench failed (%d): %s" % (result.returncode, result.stderr.strip()))
+    return [json.loads(line) for line in result.stdout.splitlines() if line.strip()]
+
+
+def duration_text(seconds):
+    """12 s, 10 min 30 s, 2 h 48 min; before the threshold, or after it."""
+    if seconds < 0:
+        return "%s after it" % duration_text(-seconds)
+    whole = int(round(seconds))
+    if whole < 60:
+        return "%d s" % whole
+    if whole < 3600:
+        return "%d min %d s" % (whole // 60, whole % 60) if whole % 60 else "%d min" % (whole // 60)
+    minutes = (whole % 3600) // 60
+    return "%d h %d min" % (whole // 3600, minutes) if minutes else "%d h" % (whole // 3600)
+
+
+def balloons_text(trace):
+    low, high = trace["balloons_fewest"], trace["balloons_most"]
+    return "%d" % high if low == high else "%d to %d" % (low, high)
+
+
+def false_alarms_text(trace):
+    if trace["false_alarms"] == 0:
+        return "0"
+    return "%d a run at most, in %d of %d runs" % (trace["most_false_alarms"], trace["runs_with_false_alarm"],
+                                                  trace["runs"])
+
+
+def forecast_rows(traces):
+    """The forecast's table: one row per trace."""
+    rows = []
+    for trace in traces:
+        drive = "%s, %s" % (trace["drive"], size_text(trace["threshold_mb"]))
+        kind = trace["kind"]
+        false_ok = trace["false_alarms"] == 0
+        if kind == "fill":
+            horizon = trace["horizon_min"] * 60
+            left = trace["left_after_two_minutes_s"]
+            wanted = duration_text(left)
+            if left > horizon:
+                wanted += " (%s wanted: the horizon)" % duration_text(horizon)
+            lead = "%s / %s" % (duration_text(trace["lead_least_s"]), duration_text(trace["lead_median_s"]))
+            within = "%d of %d" % (trace["within_two_passes"], trace["runs"])
+            ok = trace["within_two_passes"] == trace["runs"] and false_ok
+            rows.append((trace["label"], drive, lead, wanted, within, false_alarms_text(trace), balloons_text(trace),
+                         "within 2 passes; 0 false", met(ok)))
+        elif kind == "hover":
+            ok = trace["balloons_most"] <= HOVER_BALLOON_GOAL and false_ok
+            rows.append((trace["label"], drive, "—", "—", "—", false_alarms_text(trace), balloons_text(trace),
+                         "≤ %d balloons; 0 false" % HOVER_BALLOON_GOAL, met(ok)))
+        else:
+            rows.append((trace["label"], drive, "—", "never reaches it", "—", false_alarms_text(trace),
+                         balloons_text(trace), "0 false", met(false_ok)))
+    return rows
+
+
+def forecast_notes(traces):
+    notes = []
+    shortest_told = set()
+    for trace in traces:
+        if trace["kind"] != "stop":
+            continue
+        if "early_icon_gone_least_s" in trace:
+            notes.append("%s: the early icon went %s to %s after the download stopped." % (
+                trace["label"], duration_text(trace["early_icon_gone_least_s"]),
+                duration_text(trace["early_icon_gone_most_s"])))
+        key = (trace["drive"], trace["rate_mb_per_s"], trace["shortest_warning_fill_s"])
+        if key not in shortest_told:
+            shortest_told.add(key)
+            notes.append("The shortest download of %g MB/s on the %s drive, from the same free space, that brought "
+                         "a forecast balloon lasted %d s at the luckiest offset and %d s at every offset (downloads "
+                         "of whole seconds, each at the %d offsets)." % (
+                             trace["rate_mb_per_s"], trace["drive"], trace["shortest_warning_fill_s"],
+                             trace["shortest_warning_fill_every_offset_s"], trace["runs"]))
+    return notes
+
+
+def size_text(megabytes):
+    return "%.0f GB" % (megabytes / 1024) if megabytes >= 1024 else "%.0f MB" % megabytes
+
+
 def stripped_size(path):
     with tempfile.TemporaryDirectory() as folder:
         target = Path(folder) / path.name
@@ -384,20 +482,25 @@ def stripped_size(path):
 
 # -- the table --------------------------------------------------------------
 
-def machine_lines():
+def machine_lines(started_load, wine_used):
     cpu = "unknown"
     with open("/proc/cpuinfo") as info:
         for line in info:
             if line.startswith("model name"):
                 cpu = line.split(":", 1)[1].strip()
                 break
-    wine = subprocess.run([harness.WINE64_LOADER, "--version"], capture_output=True, text=True).stdout.strip()
     uname = platform.uname()
-    return ["- Date: %s" % datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC"),
-            "- Machine: %s %s %s, %d CPUs (%s), load average at start %s" % (
-                uname.system, uname.release, uname.machine, os.cpu_count(), cpu,
-                " ".join("%.2f" % x for x in os.getloadavg())),
-            "- Wine: %s; programs: x86_64, MinSizeRel, static runtime" % wine]
+    lines = ["- Date: %s" % datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC"),
+             "- Machine: %s %s %s, %d CPUs (%s), load average at start %s, at the end %s" % (
+                 uname.system, uname.release, uname.machine, os.cpu_count(), cpu,
+                 " ".join("%.2f" % x for x in started_load), " ".join("%.2f" % x for x in os.getloadavg()))]
+    if wine_used:
+        wine = subprocess.run([harness.WINE64_LOADER, "--version"], capture_output=True, text=True).stdout.strip()
+        lines.append("- Wine: %s; programs: x86_64, MinSizeRel, static runtime" % wine)
+    note = os.environ.get("BENCH_NOTE", "").strip()
+    if note:
+        lines.append("- Note: %s" % note)
+    return lines
 
 
 def ratio_text(value, floor):
@@ -496,25 +599,49 @@ def build_table(results, started_load):
         for name, size in sizes.items():
             rows.append(("%s, stripped" % name, "%.1f KB" % (size / 1024), "—", "—", "≤ %d KB" % SIZE_GOAL_KB,
                          met(size <= SIZE_GOAL_KB * 1024)))
-    lines = ["# Brimline benchmark", ""] + machine_lines() + [""]
-    lines.append("| Figure | Value | Floor | Ratio | Goal | Met |")
-    lines.append("|---|---|---|---|---|---|")
-    for row in rows:
-        lines.append("| " + " | ".join(row) + " |")
-    lines.append("")
-    lines += ["- " + note for note in notes]
+    lines = ["# Brimline benchmark", ""] + machine_lines(started_load, bool(rows)) + [""]
+    if rows:
+        lines.append("| Figure | Value | Floor | Ratio | Goal | Met |")
+        lines.append("|---|---|---|---|---|---|")
+        for row in rows:
+            lines.append("| " + " | ".join(row) + " |")
+        lines.append("")
+        lines += ["- " + note for note in notes]
+    traces = results.get("forecast")
+    if traces:
+        if rows:
+            lines.append("")
+        lines += ["## Forecast", "",
+                  "Each trace replayed through the monitor's scan pass (ScanWatchedDrives) against the native "
+                  "tests' fake tray, one pass every 45 s, horizon %d minutes, at each of the %d whole-second "
+                  "offsets between the trace and the pass timer (one run each). Lead: from the first balloon "
+                  "(early or low) to the instant the drive is down to its threshold, least and median over the "
+                  "runs; wanted: the time left after two minutes of fill (at most the horizon); within 2 passes: "
+                  "the runs whose first balloon came at most two passes after the wanted moment. A false alarm "
+                  "is a forecast balloon after which the drive does not come down to its threshold within the "
+                  "horizon. Balloons: early and low ones, fewest to most over the runs. MB = 1,048,576 bytes." % (
+                      traces[0]["horizon_min"], traces[0]["runs"]), "",
+                  "| Trace | Drive, threshold | Lead of the first warning (least / median) | Time left after 2 min of fill | "
+                  "Within 2 passes | False alarms | Balloons | Goal | Met |",
+                  "|---|---|---|---|---|---|---|---|---|"]
+        for row in forecast_rows(traces):
+            lines.append("| " + " | ".join(row) + " |")
+        lines.append("")
+        lines += ["- " + note for note in forecast_notes(traces)]
     return "\n".join(lines) + "\n"
 
 
 def main():
-    only = set(filter(None, os.environ.get("BENCH_ONLY", "reaction,scan,idle,footprint").split(",")))
+    only = set(filter(None, os.environ.get("BENCH_ONLY", "reaction,scan,idle,footprint,forecast").split(",")))
     trials = int(os.environ.get("BENCH_TRIALS", "20"))
     idle_seconds = int(os.environ.get("BENCH_IDLE_SECONDS", "600"))
     output = Path(os.environ.get("BENCH_OUTPUT") or SOURCE_DIR / "bench" / "results" / "latest.md")
-    if os.geteuid() != 0:
+    if only & set(WINE_FIGURES) and os.geteuid() != 0:
         sys.exit("bench: needs root for the tmpfs drives")
     load = os.getloadavg()
     results = {}
+    if "forecast" in only:
+        results["forecast"] = bench_forecast()
     if "footprint" in only:
         results["footprint"] = {name: stripped_size(harness.program(name)) for name in ("BrimWatch.exe",
                                                                                        "BrimSet.exe")}
