@@ -14,17 +14,18 @@ Figures:
              bare loop of one free-space query per drive (ScanBench.exe)
   idle       CPU and wake-ups of an idle monitor with one watched drive,
              against IdleFloor.exe /queries, a program with only a hidden
-             window, the same 45 s timer and that drive's free-space query
+             window, the same 45 s timer and that drive's free-space query;
+             the median of several runs, each beside its own floor
   footprint  stripped program sizes; peak resident memory of the monitor
              against IdleFloor.exe
   forecast   free-space traces through the monitor's scan pass (native
              ForecastBench): lead of the first warning, false alarms,
              balloons of a drive hovering at its threshold
 
-Environment: BENCH_IDLE_SECONDS (default 600), BENCH_TRIALS (default 20),
-BENCH_ONLY (comma-separated subset of reaction,scan,idle,footprint,forecast),
-BENCH_OUTPUT (default bench/results/latest.md), BENCH_NOTE (a line about the
-run, for the table).
+Environment: BENCH_IDLE_SECONDS (default 600), BENCH_IDLE_RUNS (default 3),
+BENCH_TRIALS (default 20), BENCH_ONLY (comma-separated subset of
+reaction,scan,idle,footprint,forecast), BENCH_OUTPUT (default
+bench/results/latest.md), BENCH_NOTE (a line about the run, for the table).
 """
 
 import datetime
@@ -347,8 +348,8 @@ def bench_scan():
 
 # -- idle cost and memory ---------------------------------------------------
 
-def bench_idle(seconds):
-    log("idle cost: %d s" % seconds)
+def bench_idle(seconds, run=1, runs=1):
+    log("idle cost: %d s, run %d of %d" % (seconds, run, runs))
     with WineEnv(display=True, drives={"d": 16 * MiB}, name="bench-idle") as env:
         env.set_drive_settings({"d": (1, 1 * MiB)})
         set_last_update_check_now(env)
@@ -560,40 +561,68 @@ def build_table(results, started_load):
                          ", ".join("%.0f/%.0f" % pair for pair in zip(scan["scan"]["per_round"],
                                                                      scan["bare"]["per_round"])),
                          scan["icon_mask"]))
-    idle = results.get("idle")
-    if idle:
-        monitor, floor = idle["monitor"], idle["floor"]
-        span = "%.0f s" % idle["seconds"]
-        query_floor = idle["query_floor"]
-        rows.append(("Idle CPU over %s, one watched drive, not low" % span, "%.1f ms" % monitor["cpu_ms"],
-                     "%.1f ms (IdleFloor /queries)" % query_floor["cpu_ms"],
-                     ratio_text(monitor["cpu_ms"], query_floor["cpu_ms"]), "≤ 1.2 ×",
-                     met(query_floor["cpu_ms"] > 0 and monitor["cpu_ms"] / query_floor["cpu_ms"] <= 1.2)))
-        rows.append(("Idle wake-ups over %s (context switches)" % span, "%d" % monitor["wakeups"],
-                     "%d (IdleFloor /queries)" % query_floor["wakeups"],
-                     ratio_text(monitor["wakeups"], query_floor["wakeups"]), "≤ 1.2 ×",
-                     met(query_floor["wakeups"] > 0 and monitor["wakeups"] / query_floor["wakeups"] <= 1.2)))
-        rows.append(("Idle CPU, against the bare timer", "%.1f ms" % monitor["cpu_ms"],
-                     "%.1f ms (IdleFloor)" % floor["cpu_ms"], ratio_text(monitor["cpu_ms"], floor["cpu_ms"]),
-                     "—", "—"))
-        rows.append(("Idle wake-ups, against the bare timer", "%d" % monitor["wakeups"],
-                     "%d (IdleFloor)" % floor["wakeups"], ratio_text(monitor["wakeups"], floor["wakeups"]),
-                     "—", "—"))
-        rows.append(("Peak resident memory (VmHWM)", "%.1f MiB" % (monitor["hwm_kb"] / 1024),
-                     "%.1f MiB (IdleFloor)" % (floor["hwm_kb"] / 1024),
-                     ratio_text(monitor["hwm_kb"], floor["hwm_kb"]), "≤ 1.2 ×",
-                     met(floor["hwm_kb"] > 0 and monitor["hwm_kb"] / floor["hwm_kb"] <= 1.2)))
-        server = ("%.1f ms" % idle["server_cpu_ms"]) if idle["server_cpu_ms"] is not None else "unknown"
+    idle_runs = results.get("idle")
+    if idle_runs:
+        count = len(idle_runs)
+
+        def median_run(value, floor):
+            """The run whose ratio of value to floor is the median of the runs
+            (the lower middle one for an even count), so that its value, its
+            floor and its ratio are shown together."""
+            ordered = sorted(idle_runs, key=lambda run: value(run) / floor(run) if floor(run) else float("inf"))
+            return ordered[(count - 1) // 2]
+
+        def idle_row(label, value, floor, unit, floor_name, goal):
+            run = median_run(value, floor)
+            ratio_ok = floor(run) > 0 and value(run) / floor(run) <= 1.2
+            return (label, unit % value(run), (unit + " (%s)") % (floor(run), floor_name),
+                    ratio_text(value(run), floor(run)), goal, met(ratio_ok) if goal != "—" else "—")
+
+        span = "%.0f s" % statistics.median(run["seconds"] for run in idle_runs)
+        of = "median of %d runs" % count if count > 1 else "one run"
+        cpu = lambda run: run["monitor"]["cpu_ms"]  # noqa: E731
+        wakeups = lambda run: run["monitor"]["wakeups"]  # noqa: E731
+        first = "%s, each beside its floor" % of if count > 1 else of
+        rows.append(idle_row("Idle CPU over %s, one watched drive, not low (%s)" % (span, first), cpu,
+                             lambda run: run["query_floor"]["cpu_ms"], "%.1f ms", "IdleFloor /queries", "≤ 1.2 ×"))
+        rows.append(idle_row("Idle wake-ups over %s, context switches (%s)" % (span, of), wakeups,
+                             lambda run: run["query_floor"]["wakeups"], "%d", "IdleFloor /queries", "≤ 1.2 ×"))
+        rows.append(idle_row("Idle CPU, against the bare timer (%s)" % of, cpu,
+                             lambda run: run["floor"]["cpu_ms"], "%.1f ms", "IdleFloor", "—"))
+        rows.append(idle_row("Idle wake-ups, against the bare timer (%s)" % of, wakeups,
+                             lambda run: run["floor"]["wakeups"], "%d", "IdleFloor", "—"))
+        hwm = median_run(lambda run: run["monitor"]["hwm_kb"], lambda run: run["floor"]["hwm_kb"])
+        rows.append(("Peak resident memory, VmHWM (%s)" % of, "%.1f MiB" % (hwm["monitor"]["hwm_kb"] / 1024),
+                     "%.1f MiB (IdleFloor)" % (hwm["floor"]["hwm_kb"] / 1024),
+                     ratio_text(hwm["monitor"]["hwm_kb"], hwm["floor"]["hwm_kb"]), "≤ 1.2 ×",
+                     met(hwm["floor"]["hwm_kb"] > 0 and hwm["monitor"]["hwm_kb"] / hwm["floor"]["hwm_kb"] <= 1.2)))
         notes.append("Idle: BrimWatch (one watched tmpfs drive, not low, update check not due) and IdleFloor.exe "
                      "/queries D (hidden window, message loop, the same 45 s timer, and at each tick one free-space "
                      "query of the watched drive: the scan's unavoidable work) run at the same time in one prefix "
-                     "with a desktop, with a third process, IdleFloor.exe, that only waits for the timer; CPU is the time on a CPU summed over /proc/<pid>/task/*/schedstat (utime+stime "
-                     "of /proc/<pid>/stat, in clock ticks: monitor %.0f ms, floor %.0f ms), wake-ups the voluntary "
-                     "and involuntary context switches summed over /proc/<pid>/task/*/status. Threads: monitor %d, "
-                     "floor %d. The shared wineserver used %s over the same time. Resident at the end: monitor "
-                     "%.1f MiB, floor %.1f MiB." % (
-                         monitor["stat_ms"], floor["stat_ms"], monitor["threads"], floor["threads"], server,
-                         monitor["rss_kb"] / 1024, floor["rss_kb"] / 1024))
+                     "with a desktop, with a third process, IdleFloor.exe, that only waits for the timer; CPU is the "
+                     "time on a CPU summed over /proc/<pid>/task/*/schedstat, wake-ups the voluntary and involuntary "
+                     "context switches summed over /proc/<pid>/task/*/status. Either program's CPU over ten minutes "
+                     "is 10 to 30 ms, so one scheduling blip or stray page fault moves a single run's ratio by a "
+                     "whole unit: each idle figure is therefore the run, of %d made one after another, each in a "
+                     "fresh prefix with its own floors beside it, whose ratio is the median; the row shows that "
+                     "run's value, floor and ratio." % count)
+        for number, run in enumerate(idle_runs, 1):
+            monitor, floor, query_floor = run["monitor"], run["floor"], run["query_floor"]
+            server = ("%.1f ms" % run["server_cpu_ms"]) if run["server_cpu_ms"] is not None else "unknown"
+            notes.append("Idle run %d of %d (%.0f s): CPU %.1f ms against %.1f ms (%s), bare timer %.1f ms (%s); "
+                         "wake-ups %d against %d (%s), bare timer %d (%s); VmHWM %.1f MiB against %.1f MiB (%s); "
+                         "utime+stime in clock ticks: monitor %.0f ms, floor /queries %.0f ms; threads: monitor %d, "
+                         "floor %d; the shared wineserver used %s; resident at the end: monitor %.1f MiB, floor "
+                         "%.1f MiB." % (
+                             number, count, run["seconds"], monitor["cpu_ms"], query_floor["cpu_ms"],
+                             ratio_text(monitor["cpu_ms"], query_floor["cpu_ms"]), floor["cpu_ms"],
+                             ratio_text(monitor["cpu_ms"], floor["cpu_ms"]), monitor["wakeups"],
+                             query_floor["wakeups"], ratio_text(monitor["wakeups"], query_floor["wakeups"]),
+                             floor["wakeups"], ratio_text(monitor["wakeups"], floor["wakeups"]),
+                             monitor["hwm_kb"] / 1024, floor["hwm_kb"] / 1024,
+                             ratio_text(monitor["hwm_kb"], floor["hwm_kb"]), monitor["stat_ms"],
+                             query_floor["stat_ms"], monitor["threads"], floor["threads"], server,
+                             monitor["rss_kb"] / 1024, floor["rss_kb"] / 1024))
     sizes = results.get("footprint")
     if sizes:
         for name, size in sizes.items():
@@ -635,6 +664,7 @@ def main():
     only = set(filter(None, os.environ.get("BENCH_ONLY", "reaction,scan,idle,footprint,forecast").split(",")))
     trials = int(os.environ.get("BENCH_TRIALS", "20"))
     idle_seconds = int(os.environ.get("BENCH_IDLE_SECONDS", "600"))
+    idle_runs = int(os.environ.get("BENCH_IDLE_RUNS", "3"))
     output = Path(os.environ.get("BENCH_OUTPUT") or SOURCE_DIR / "bench" / "results" / "latest.md")
     if only & set(WINE_FIGURES) and os.geteuid() != 0:
         sys.exit("bench: needs root for the tmpfs drives")
@@ -650,7 +680,7 @@ def main():
     if "reaction" in only:
         results["reaction"] = bench_reaction(trials)
     if "idle" in only:
-        results["idle"] = bench_idle(idle_seconds)
+        results["idle"] = [bench_idle(idle_seconds, run, idle_runs) for run in range(1, idle_runs + 1)]
     table = build_table(results, load)
     print(table)
     output.parent.mkdir(parents=True, exist_ok=True)
