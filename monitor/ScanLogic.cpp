@@ -48,6 +48,7 @@ void RecordIconGone(DriveTrayState& state, uint32_t now)
 {
     state.goneTick = now;
     state.backOffKept = true;
+    state.goneWasLow = !state.early;
     state.early = false;
 }
 
@@ -57,12 +58,12 @@ bool KeepsBackOff(const DriveTrayState& state, uint32_t now)
 }
 
 TrayAction DecideDriveAction(bool low, bool fillingFast, bool hasIcon, bool iconEarly, bool muted, bool balloonDue,
-                             bool keptBackOff)
+                             bool keptBackOff, bool keptFromLow)
 {
     const bool quiet = keptBackOff && (!balloonDue || muted);
     if (low) {
         if (!hasIcon)
-            return quiet ? TRAY_ACTION_ADD_QUIET : TRAY_ACTION_ADD;
+            return quiet && keptFromLow ? TRAY_ACTION_ADD_QUIET : TRAY_ACTION_ADD;
         if (iconEarly)
             return TRAY_ACTION_EARLY_TO_LOW;
         return balloonDue && !muted ? TRAY_ACTION_REPEAT_BALLOON : TRAY_ACTION_NONE;

@@ -20,6 +20,8 @@ struct DriveTrayState {
     uint32_t goneTick;         // when the icon last went (recovered, or the fill stopped)
     bool backOffKept;          // the icon went since the last fresh add: the back-off above still counts
     bool early;                // the icon warns of a drive filling fast, not of a low one
+    bool goneWasLow;           // the icon that went warned of a low drive (a first crossing after an
+                               // early icon still warns at once)
 };
 
 typedef DriveTrayState DriveTrayStateArray[DRIVE_COUNT];
@@ -176,12 +178,13 @@ TrayAction DecideTrayAction(bool low, bool hasIcon, bool muted, bool balloonDue)
 
 // What a pass does with a drive, the forecast and the kept back-off
 // included. `keptBackOff`: the drive's icon went within its interval, so
-// that its back-off still counts (KeepsBackOff); `balloonDue`: its back-off
-// allows a balloon now. A low drive without an icon gets it back quietly
-// while its back-off holds; an early icon becomes a low one with the low
-// balloon at once.
+// that its back-off still counts (KeepsBackOff); `keptFromLow`: that icon
+// warned of a low drive; `balloonDue`: the back-off allows a balloon now.
+// A low drive without an icon gets it back quietly while the back-off of a
+// low icon holds; a drive filling fast, while any holds; an early icon
+// becomes a low one with the low balloon at once.
 TrayAction DecideDriveAction(bool low, bool fillingFast, bool hasIcon, bool iconEarly, bool muted, bool balloonDue,
-                             bool keptBackOff);
+                             bool keptBackOff, bool keptFromLow);
 
 // Whether a drive's back-off outlives its icon at `now`: the icon went
 // since the last fresh add, no longer ago than the drive's interval.
@@ -288,14 +291,15 @@ void ScanWatchedDrives(const DriveSettingsImage& settings, uint32_t& iconMask, u
         const FillForecast lowForecast = steady ? forecast : FillForecast();
 
         const bool keptBackOff = KeepsBackOff(state, now);
+        const bool keptFromLow = keptBackOff && state.goneWasLow;
         const bool due = IsBalloonDue(now, state.lastBalloonTick, state.balloonInterval);
-        const TrayAction action =
-            DecideDriveAction(low, fillingFast, hasIcon, iconEarly, (muteMask & bit) != 0, due, keptBackOff);
+        const TrayAction action = DecideDriveAction(low, fillingFast, hasIcon, iconEarly, (muteMask & bit) != 0, due,
+                                                    keptBackOff, state.goneWasLow);
         const DriveLevel level = DriveLevelFor(low, space);
         DriveEvent event = DriveEventFor(levels[index], level);
         // Low again within the kept back-off: the log hears of it when the
         // balloon is due, as the balloon would come.
-        if (levels[index] == DRIVE_LEVEL_NORMAL && level != DRIVE_LEVEL_NORMAL && keptBackOff && !due)
+        if (levels[index] == DRIVE_LEVEL_NORMAL && level != DRIVE_LEVEL_NORMAL && keptFromLow && !due)
             event = DRIVE_EVENT_NONE;
         if (action == TRAY_ACTION_ADD_EARLY && !keptBackOff)
             event = DRIVE_EVENT_FILLING_FAST;
@@ -318,7 +322,7 @@ void ScanWatchedDrives(const DriveSettingsImage& settings, uint32_t& iconMask, u
             // the back-off starts afresh.
             done = action == TRAY_ACTION_ADD ? tray.AddIcon(index, space, kind, lowForecast)
                                              : tray.AddEarlyIcon(index, space, forecast);
-            if (done && keptBackOff)
+            if (done && (action == TRAY_ACTION_ADD ? keptFromLow : keptBackOff))
                 RecordBalloonRepeated(state, now);
             else if (done)
                 RecordIconAdded(index, now, iconMask, muteMask, table);

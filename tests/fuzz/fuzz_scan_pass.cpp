@@ -106,8 +106,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         table[d].goneTick = in.Integer<uint32_t>();
         table[d].backOffKept = (flags & 1) != 0;
         table[d].early = (flags & 2) != 0;
+        table[d].goneWasLow = (flags & 0x20) != 0;
         DriveTrend& trend = trends[d];
-        trend.count = static_cast<uint8_t>((flags >> 2) % (FILL_HISTORY + 1));
+        trend.count = static_cast<uint8_t>(((flags >> 2) & 7) * 2 % (FILL_HISTORY + 1));
         trend.stillSteps = static_cast<uint8_t>((flags >> 6) % (STILL_STEPS_TO_STOP + 1));
         trend.totalBytes = in.Integer<uint64_t>();
         const uint64_t start = in.Integer<uint64_t>();
@@ -187,7 +188,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const DriveTrayState& before = tableBefore[d];
         const bool hasIcon = (iconMask & bit) != 0;
         const bool early = hasIcon && table[d].early;
-        const bool kept = before.backOffKept && now - before.goneTick <= before.balloonInterval;
+        // A low drive's back-off is kept only from a low icon.
+        const bool kept =
+            before.backOffKept && before.goneWasLow && now - before.goneTick <= before.balloonInterval;
         const bool due = now - before.lastBalloonTick >= before.balloonInterval;
 
         // An early icon only on a watched drive that is not low (or one
@@ -208,7 +211,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             FUZZ_CHECK(!hasIcon && deletes == (hadIcon ? 1 : 0) && (muteMask & bit) == (muteBefore & bit));
             if (hadIcon)
                 FUZZ_CHECK(table[d].goneTick == now && table[d].backOffKept && !table[d].early &&
-                           table[d].lastBalloonTick == before.lastBalloonTick);
+                           table[d].goneWasLow == !before.early && table[d].lastBalloonTick == before.lastBalloonTick);
             else
                 FUZZ_CHECK(sameState);
             continue;

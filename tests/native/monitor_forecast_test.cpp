@@ -2,6 +2,7 @@
 // drive D:, one pass every 45 seconds, as the monitor's timer runs them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -168,6 +169,19 @@ TEST_F(ForecastFixture, TheEarlyIconGoesWhenTheFillStops)
     EXPECT_EQ(r.calls.back(), "8: delete 3");
     EXPECT_EQ(r.horizonAsked, 6) << "passes 3 to 8: a steady fill, then the early icon";
     EXPECT_EQ(iconMask, 0u);
+}
+
+// A fill that pauses long enough for its early icon to go, then resumes and
+// crosses the threshold within the early icon's interval: the crossing still
+// warns at once, balloon and event, as a first crossing does.
+TEST_F(ForecastFixture, ACrossingAfterAnEarlyIconWarnsAtOnce)
+{
+    const uint64_t frees[] = { 30, 26, 22, 18, 18, 18, 14, 10, 7 };
+    const TraceResult r = Run(64 * MB, 8 * MB, 9, [&](int n) { return frees[n] * MB; });
+    ASSERT_EQ(r.firstEarly, 3);
+    EXPECT_NE(std::find(r.calls.begin(), r.calls.end(), "5: delete 3"), r.calls.end()) << "the fill stopped";
+    EXPECT_EQ(r.calls.back().rfind("8: add 3 kind ", 0), 0u) << ::testing::PrintToString(r.calls);
+    EXPECT_EQ(r.events.back().rfind("8: 1001 ", 0), 0u) << ::testing::PrintToString(r.events);
 }
 
 // A drive hovering at its threshold, across it at every pass for an hour,

@@ -329,8 +329,11 @@ private:
                     record.iconLife = false;  // removed
             }
 
-            // The back-off of an icon that went outlives it for an interval.
-            const bool kept = stateBefore[i].backOffKept &&
+            // The back-off of an icon that went outlives it for an interval:
+            // for an early icon coming back, whatever icon went; for a low
+            // one, only a low one.
+            const bool earlyNow = (tray_.pass.earlyShown & bit) != 0 || (hasIcon && trayState_[i].early);
+            const bool kept = stateBefore[i].backOffKept && (earlyNow || stateBefore[i].goneWasLow) &&
                               static_cast<uint32_t>(tray_.pass.ticks[i] - stateBefore[i].goneTick) <=
                                   stateBefore[i].balloonInterval;
             const bool converted = (iconBefore & bit) != 0 && stateBefore[i].early && hasIcon && !trayState_[i].early;
