@@ -42,7 +42,7 @@ constexpr double GB = 1024 * MB;
 constexpr double TB = 1024 * GB;
 constexpr int D = 3;  // the watched drive, D:
 constexpr double PASS_SECONDS = SCAN_PERIOD / 1000.0;
-constexpr int OFFSETS = 45;                  // whole seconds between a trace's start and the timer
+constexpr int OFFSETS = SCAN_PERIOD / 1000;  // whole seconds between a trace's start and the timer
 constexpr double FILL_START = 320.0;         // s: the passes know the drive at rest first
 constexpr double CROSSING_STEP = 0.05;       // s: resolution of the threshold crossing
 constexpr double LOW_SCAN_STEP = 0.5;        // s: resolution of "reaches it within the horizon"
@@ -51,7 +51,7 @@ constexpr uint32_t FIRST_TICK = 1000;        // tick count of a run's start
 enum class TraceKind {
     FILL,      // a fill that reaches the threshold: the lead is the figure
     STOP,      // a fill that stops short of the threshold
-    ELSEWISE,  // never reaches the threshold: only false alarms count
+    NEVER,     // never reaches the threshold: only false alarms count
     HOVER,     // at the threshold: the balloons count
 };
 
@@ -65,7 +65,7 @@ struct Trace {
     double seconds;    // the passes run from 0 to this
     double fillStart;  // when the fill that should warn began (FILL, STOP)
     double fillStop;   // when it stopped (STOP)
-    double rate;       // bytes a second of that fill (STOP)
+    double rate;       // bytes a second of that fill (FILL, STOP)
     std::function<double(double)> freeAt;
 };
 
@@ -219,7 +219,7 @@ void PrintTrace(const Trace& trace, uint32_t horizonMinutes, const ShortestFill*
             within += run.firstWarning <= expected + 2 * PASS_SECONDS ? 1 : 0;
         }
     }
-    static const char* const kinds[] = { "fill", "stop", "elsewise", "hover" };
+    static const char* const kinds[] = { "fill", "stop", "never", "hover" };
     std::printf("{\"id\": \"%s\", \"label\": \"%s\", \"drive\": \"%s\", \"kind\": \"%s\"", trace.id.c_str(),
                 trace.label.c_str(), trace.drive.c_str(), kinds[static_cast<int>(trace.kind)]);
     std::printf(", \"threshold_mb\": %.0f, \"horizon_min\": %u, \"runs\": %d, \"passes\": %d",
@@ -322,7 +322,7 @@ std::vector<Trace> Traces()
     // A 20 GB file written at 200 MB/s, deleted a minute after, every ten
     // minutes for two hours.
     traces.push_back(Trace{ "write-delete", "Write 20 GB at 200 MB/s, delete it a minute later, every 10 min",
-                            "4 TB", TraceKind::ELSEWISE, Bytes(large), Bytes(10 * GB), 7200.0, -1, -1, 0,
+                            "4 TB", TraceKind::NEVER, Bytes(large), Bytes(10 * GB), 7200.0, -1, -1, 0,
                             [](double t) {
                                 const double writeSeconds = 20 * GB / (200 * MB);
                                 const double since = std::fmod(t + 600.0 - FILL_START, 600.0);
@@ -333,17 +333,17 @@ std::vector<Trace> Traces()
     // Logs growing 20 MB a minute (15 MB a pass: the passes see the fill),
     // rotated every hour back to 25 GB free, for four hours.
     traces.push_back(Trace{ "log-rotation", "Logs growing 20 MB/min, rotated every hour", "500 GB",
-                            TraceKind::ELSEWISE, Bytes(middle), Bytes(20 * GB), 4 * 3600.0, -1, -1, 0, [](double t) {
+                            TraceKind::NEVER, Bytes(middle), Bytes(20 * GB), 4 * 3600.0, -1, -1, 0, [](double t) {
                                 return 25 * GB - std::fmod(t, 3600.0) * 20 * MB / 60;
                             } });
     // Free space a few megabytes above the threshold, less up to 5 MB that
     // changes every ten seconds, for four hours.
     traces.push_back(Trace{ "jitter-64mb", "Jitter of up to 5 MB, 1 to 6 MB above the threshold", "64 MB",
-                            TraceKind::ELSEWISE, Bytes(small), Bytes(8 * MB), 4 * 3600.0, -1, -1, 0, [](double t) {
+                            TraceKind::NEVER, Bytes(small), Bytes(8 * MB), 4 * 3600.0, -1, -1, 0, [](double t) {
                                 return 14 * MB - 5 * MB * SlotNoise(64, static_cast<int64_t>(std::floor(t / 10)));
                             } });
     traces.push_back(Trace{ "jitter-4tb", "Jitter of up to 5 MB, 1 to 6 MB above the threshold", "4 TB",
-                            TraceKind::ELSEWISE, Bytes(large), Bytes(10 * GB), 4 * 3600.0, -1, -1, 0, [](double t) {
+                            TraceKind::NEVER, Bytes(large), Bytes(10 * GB), 4 * 3600.0, -1, -1, 0, [](double t) {
                                 return 10 * GB + 6 * MB -
                                        5 * MB * SlotNoise(4096, static_cast<int64_t>(std::floor(t / 10)));
                             } });
