@@ -113,10 +113,18 @@ foreach(program_target BrimWatch BrimSet VelloranUpdater BrimSetCheck)
     list(APPEND BRIM_PACKAGE_PROGRAMS "${copy}")
 endforeach()
 
-add_custom_command(OUTPUT "${BRIM_PACKAGE_DIR}/docs/Brimline.html"
-    COMMAND "${CMAKE_COMMAND}" -E copy "${PROJECT_SOURCE_DIR}/docs/Brimline.html" "${BRIM_PACKAGE_DIR}/docs/Brimline.html"
-    DEPENDS "${PROJECT_SOURCE_DIR}/docs/Brimline.html"
-    VERBATIM)
+# The help pages, English and every translation, each a component of
+# Brimline.wxs.
+file(GLOB BRIM_PACKAGE_HELP_SOURCES CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/docs/Brimline*.html")
+set(BRIM_PACKAGE_HELP_PAGES)
+foreach(source IN LISTS BRIM_PACKAGE_HELP_SOURCES)
+    get_filename_component(name "${source}" NAME)
+    add_custom_command(OUTPUT "${BRIM_PACKAGE_DIR}/docs/${name}"
+        COMMAND "${CMAKE_COMMAND}" -E copy "${source}" "${BRIM_PACKAGE_DIR}/docs/${name}"
+        DEPENDS "${source}"
+        VERBATIM)
+    list(APPEND BRIM_PACKAGE_HELP_PAGES "${BRIM_PACKAGE_DIR}/docs/${name}")
+endforeach()
 
 # wixl finds the files relative to its working folder: the package folder,
 # laid out as installed.
@@ -131,7 +139,7 @@ add_custom_command(OUTPUT "${BRIM_PACKAGE_FILE}"
     ${BRIM_SIGN_PACKAGE}
     COMMAND "${CMAKE_COMMAND}" -E rename "${BRIM_PACKAGE_PARTIAL}" "${BRIM_PACKAGE_FILE}"
     WORKING_DIRECTORY "${BRIM_PACKAGE_DIR}"
-    DEPENDS "${BRIM_PACKAGE_SOURCE}" "${BRIM_PACKAGE_ACTIONS_FILE}" ${BRIM_PACKAGE_PROGRAMS} "${BRIM_PACKAGE_DIR}/docs/Brimline.html"
+    DEPENDS "${BRIM_PACKAGE_SOURCE}" "${BRIM_PACKAGE_ACTIONS_FILE}" ${BRIM_PACKAGE_PROGRAMS} ${BRIM_PACKAGE_HELP_PAGES}
             ${BRIM_SIGN_DEPENDS}
     COMMENT "Windows Installer package ${BRIM_PACKAGE_PRODUCT}-${BRIM_PACKAGE_VERSION}-${BRIM_PACKAGE_ARCH}.msi"
     VERBATIM)
