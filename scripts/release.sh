@@ -6,7 +6,8 @@
 #   build/release/Brimline-<version>-x86.msi
 #   build/release/x64/BrimWatch.exe, BrimSet.exe, VelloranUpdater.exe  (stripped)
 #   build/release/x86/BrimWatch.exe, BrimSet.exe, VelloranUpdater.exe  (stripped)
-#   build/release/docs/Brimline.html
+#   build/release/docs/Brimline*.html                    (the help page in each language)
+#   build/release/docs/policy/                          (the administrative templates)
 #   build/release/SHA256SUMS                            (sha256sum -c reads it)
 #
 # The trees are build/win64 and build/win32 (under BRIM_BUILD_ROOT when set);
@@ -93,7 +94,8 @@ for pair in x64:win64 x86:win32; do
     cp "${programs[@]}" "$RELEASE/$arch/"
     signed+=("$RELEASE/$(basename "$msi")" "$RELEASE/$arch/"*.exe "$tree/package/BrimSetCheck.dll")
 done
-cp "$ROOT/docs/Brimline.html" "$RELEASE/docs/"
+cp "$ROOT"/docs/Brimline*.html "$RELEASE/docs/"
+cp -r "$ROOT/docs/policy" "$RELEASE/docs/"
 
 if [ -n "$SIGN_SCRIPT" ]; then
     echo

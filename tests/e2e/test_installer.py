@@ -47,7 +47,9 @@ SHORTCUT = "Brimline Configuration.lnk"
 # Installed side by side: the programs look for each other, and for the
 # updater, in their own folder.
 PROGRAMS = ("BrimWatch.exe", "BrimSet.exe", "VelloranUpdater.exe")
-INSTALLED_FILES = PROGRAMS + (r"docs\Brimline.html",)
+# The help page in each language, as the sources have them.
+HELP_PAGES = tuple(sorted(page.name for page in (SOURCE_DIR / "docs").glob("Brimline*.html")))
+INSTALLED_FILES = PROGRAMS + tuple("docs\\" + page for page in HELP_PAGES)
 
 
 # Custom action type bits.
@@ -152,10 +154,11 @@ class PackageTablesTest(unittest.TestCase):
             self.assertNotIn(other, dirs)
             components = {row[0]: row for row in msi_table(msi, "Component")}
             files = {row[2]: components[row[1]][2] for row in msi_table(msi, "File")}
-            self.assertEqual(set(files), set(PROGRAMS) | {"Brimline.html"})
+            self.assertEqual(set(files), set(PROGRAMS) | set(HELP_PAGES))
             for name in PROGRAMS:
                 self.assertEqual(files[name], "INSTALLDIR", name)
-            self.assertEqual(dirs[files["Brimline.html"]], ("INSTALLDIR", "docs"))
+            for page in HELP_PAGES:
+                self.assertEqual(dirs[files[page]], ("INSTALLDIR", "docs"), page)
             for name, row in components.items():
                 self.assertEqual(int(row[3]) & COMPONENT_64BIT != 0, arch == "x64", "component " + name)
 
