@@ -16,7 +16,7 @@ import time
 import unittest
 
 from brimharness import (BUILD_DIR, SETTINGS_KEY, SOURCE_DIR, WineEnv, decode_wine_string, driver_of_bits,
-                         read_records, require_programs, unescape, wait_for)
+                         hwnd_text, program, read_records, require_programs, unescape, wait_for)
 
 
 # -- the programs' own facts -------------------------------------------------
@@ -43,20 +43,31 @@ def _rc_text(literal):
     return "".join(out)
 
 
+def _translation_tag(script_name):
+    """The language of a translation's file name (lang/BrimSet.de.rc: "de"),
+    or None for English's."""
+    match = re.search(r"\.([a-z]{2}(?:-[A-Z]{2})?)\.rc$", script_name)
+    return match.group(1) if match and match.group(1) != "en" else None
+
+
 class ProgramResources:
     """The numeric ids (every #define of the script and of the project's
     headers it includes), the string table (the script's and that of the
-    scripts it includes from its folder) and the dialog captions of one
-    program's resource script."""
+    scripts it includes from its folder, in the script's own language: a
+    program's script is English, its translations are lang/<name>.<language>.rc)
+    and the dialog captions of one program's resource script. A translation
+    takes the ids of its program's (`ids`)."""
 
-    def __init__(self, script):
+    def __init__(self, script, ids=None):
         self.script = SOURCE_DIR / script
-        self.ids = {}
+        self.ids = dict(ids or {})
         self._read_defines(self.script, set())
         text = self.script.read_text(encoding="utf-8")
+        language = _translation_tag(self.script.name)
         text += "".join((self.script.parent / name).read_text(encoding="utf-8")
                         for name in _INCLUDE.findall(text)
-                        if name.endswith(".rc") and (self.script.parent / name).is_file())
+                        if name.endswith(".rc") and _translation_tag(name) == language
+                        and (self.script.parent / name).is_file())
         self.strings = {}
         for table in re.findall(r"^STRINGTABLE\b.*?^BEGIN\s*$(.*?)^END\s*$", text, re.M | re.S):
             for line in table.splitlines():
@@ -227,10 +238,6 @@ def tip_text(letter, size):
     return _format(BRIMWATCH.string("IDS_LOW_SPACE_TIP"), letter, size)
 
 
-def hwnd_text(hwnd):
-    return "0x%x" % hwnd
-
-
 # The event log: the events of the message table (monitor/BrimlineEvents.mc)
 # by symbolic name, and what a program reported as Wine traces it.
 EVENT_LOG_TRACE = "fixme+advapi,+eventlog"
@@ -296,9 +303,11 @@ class MonitorTestCase(unittest.TestCase):
 
     # -- the monitor ------------------------------------------------------
 
-    def start_monitor(self, exe, *args, log="monitor.log"):
-        """Starts the monitor with its own tray calls traced into `log`."""
-        return self.env.start(exe, *args, log=log, debug="-all,trace+systray," + EVENT_LOG_TRACE)
+    def start_monitor(self, exe, *args, log="monitor.log", lc_all=None):
+        """Starts the monitor with its own tray calls traced into `log` (and
+        the user's language from `lc_all`, a locale such as de_DE.UTF-8)."""
+        return self.env.start(exe, *args, log=log, debug="-all,trace+systray," + EVENT_LOG_TRACE,
+                              env={"LC_ALL": lc_all} if lc_all else None)
 
     def monitor_events(self, log="monitor.log"):
         """The events the monitor reported so far."""
@@ -411,12 +420,13 @@ class ConfigTestCase(unittest.TestCase):
 
     # -- the program ------------------------------------------------------
 
-    def start_brimset(self, *args, log="brimset.log", debug="-all"):
-        self.proc = self.env.start(BRIMSET_EXE, *args, log=log, debug=debug)
+    def start_brimset(self, *args, log="brimset.log", debug="-all", lc_all=None):
+        self.proc = self.env.start(BRIMSET_EXE, *args, log=log, debug=debug,
+                                   env={"LC_ALL": lc_all} if lc_all else None)
         return self.proc
 
-    def open_drive_list(self, debug="-all"):
-        self.start_brimset(debug=debug)
+    def open_drive_list(self, debug="-all", lc_all=None):
+        self.start_brimset(debug=debug, lc_all=lc_all)
         self.dialog = self.env.find_window("#32770", TITLE, timeout=60)
         self.assertIsNotNone(self.dialog, "the drive list dialog did not appear")
         self.settle(self.dialog)
@@ -462,26 +472,26 @@ class ConfigTestCase(unittest.TestCase):
     def command(self, hwnd, control_id, notify=0):
         """Posts WM_COMMAND as the control would: returns at once, also when
         the command opens a modal window."""
-        self.env.driver_ok("command", "0x%x" % hwnd, str(control_id), str(notify))
+        self.env.driver_ok("command", hwnd_text(hwnd), str(control_id), str(notify))
 
     def click(self, hwnd, control_id):
-        self.env.driver_ok("click", "0x%x" % hwnd, str(control_id))
+        self.env.driver_ok("click", hwnd_text(hwnd), str(control_id))
 
     def set_check(self, letter, checked):
-        self.env.driver_ok("lvcheck", "0x%x" % self.dialog, str(IDC_DRIVELIST), str(self.row_of(letter)),
+        self.env.driver_ok("lvcheck", hwnd_text(self.dialog), str(IDC_DRIVELIST), str(self.row_of(letter)),
                            "1" if checked else "0")
 
     def select(self, letter):
-        self.env.driver_ok("lvselect", "0x%x" % self.dialog, str(IDC_DRIVELIST), str(self.row_of(letter)))
+        self.env.driver_ok("lvselect", hwnd_text(self.dialog), str(IDC_DRIVELIST), str(self.row_of(letter)))
 
     def checked(self, hwnd, control_id):
-        return self.env.driver_ok("checked", "0x%x" % hwnd, str(control_id)).strip() == "1"
+        return self.env.driver_ok("checked", hwnd_text(hwnd), str(control_id)).strip() == "1"
 
     def enabled(self, hwnd, control_id):
-        return self.env.driver_ok("enabled", "0x%x" % hwnd, str(control_id)).strip() == "1"
+        return self.env.driver_ok("enabled", hwnd_text(hwnd), str(control_id)).strip() == "1"
 
     def owner(self, hwnd):
-        return int(self.env.driver_ok("owner", "0x%x" % hwnd).strip(), 16)
+        return int(self.env.driver_ok("owner", hwnd_text(hwnd)).strip(), 16)
 
     def apply(self):
         """Presses Apply; it returns once the Apply has run (no message box)."""
@@ -512,12 +522,12 @@ class ConfigTestCase(unittest.TestCase):
 
     def close_threshold(self, box, button):
         self.click(box, button)
-        self.assertTrue(self.env.driver("waitgone", "0x%x" % box, "10000")[0] == 0, "the threshold dialog stayed")
+        self.assertTrue(self.env.driver("waitgone", hwnd_text(box), "10000")[0] == 0, "the threshold dialog stayed")
 
     def modify(self, letter, text):
         """Modify with `text` typed in the megabyte field and OK."""
         box = self.open_threshold(letter)
-        self.env.driver_ok("settext", "0x%x" % box, str(IDC_ALARMAT), text)
+        self.env.driver_ok("settext", hwnd_text(box), str(IDC_ALARMAT), text)
         self.close_threshold(box, IDC_MODIFY)
 
     # -- message boxes ----------------------------------------------------
@@ -541,7 +551,7 @@ class ConfigTestCase(unittest.TestCase):
         """A driver waiting on a named event; returns (proc, log path) once it
         is inside its wait. It ends with 0 when signalled, 1 at the time-out."""
         path = self.env.logs_dir / log
-        proc = self.env.start(BUILD_DIR / "tests" / "driver" / "BrimDriver.exe", "wait", event, str(timeout_ms),
+        proc = self.env.start(program("BrimDriver.exe"), "wait", event, str(timeout_ms),
                               log=log)
         self.assertTrue(wait_for(lambda: path.exists() and "waiting" in path.read_text(errors="replace"), 60, 0.1),
                         "the event waiter did not start")

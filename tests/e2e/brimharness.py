@@ -88,16 +88,16 @@ WINE32_LOADER = _WINE["BRIM_WINE32"]
 WINESERVER = _WINE["BRIM_WINESERVER"]
 
 
-def program(name):
+def program(name, tree=None):
     """Path of BrimWatch.exe, BrimSet.exe, VelloranUpdater.exe, BrimDriver.exe
-    or the installer's BrimSetCheck.dll in the build dir."""
+    or the installer's BrimSetCheck.dll in a build tree (BUILD_DIR's)."""
     key = name.lower()
     if not key.endswith((".exe", ".dll")):
         key += ".exe"
     if key not in _PROGRAM_DIRS:
         raise ValueError("unknown program %r" % name)
     folder, file_name = _PROGRAM_DIRS[key]
-    return BUILD_DIR / folder / file_name
+    return Path(tree or BUILD_DIR) / folder / file_name
 
 
 def in_ci():
@@ -132,7 +132,7 @@ def driver_of_bits(bits):
     tooltips) laid out as its own: for the desktop's explorer, which is a
     64-bit process in a 64-bit prefix, only a 64-bit driver will do."""
     for tree in (BUILD_DIR, OTHER_BUILD_DIR):
-        driver = tree / "tests" / "driver" / "BrimDriver.exe" if tree else None
+        driver = program("BrimDriver.exe", tree) if tree else None
         if driver and driver.is_file() and pe_bits(driver) == bits:
             return driver
     return None
@@ -960,7 +960,7 @@ class WineEnv:
         """The milliseconds the window's thread took to answer a message, or
         None when it did not answer within timeout_ms (or is gone). When it
         answers, it has handled everything posted to it before."""
-        code, out = self.driver("ping", _hwnd(hwnd), str(timeout_ms), timeout=timeout_ms / 1000 + 30)
+        code, out = self.driver("ping", hwnd_text(hwnd), str(timeout_ms), timeout=timeout_ms / 1000 + 30)
         return int(out.split()[0]) if code == 0 else None
 
     def windows(self, pid=None):
@@ -977,7 +977,7 @@ class WineEnv:
     def controls(self, hwnd):
         """Child windows: dicts with id, class, text, style, visible, enabled, hwnd."""
         rows = []
-        for line in self.driver_ok("controls", _hwnd(hwnd)).splitlines():
+        for line in self.driver_ok("controls", hwnd_text(hwnd)).splitlines():
             fields = line.split("\t")
             if len(fields) >= 7:
                 rows.append({"id": int(fields[0]), "class": unescape(fields[1]), "text": unescape(fields[2]),
@@ -986,13 +986,13 @@ class WineEnv:
         return rows
 
     def get_text(self, hwnd, control_id="self"):
-        return unescape(self.driver_ok("gettext", _hwnd(hwnd), str(control_id)).rstrip("\n"))
+        return unescape(self.driver_ok("gettext", hwnd_text(hwnd), str(control_id)).rstrip("\n"))
 
     def listview(self, hwnd, control_id="self"):
         """Rows of a list view: dicts with row, image (1 unchecked, 2
         checked), selected, cells (list of texts)."""
         rows = []
-        for line in self.driver_ok("listview", _hwnd(hwnd), str(control_id)).splitlines():
+        for line in self.driver_ok("listview", hwnd_text(hwnd), str(control_id)).splitlines():
             fields = line.split("\t")
             rows.append({"row": int(fields[0]), "image": int(fields[1]), "selected": fields[2] == "1",
                          "cells": [unescape(f) for f in fields[3:]]})
@@ -1001,7 +1001,7 @@ class WineEnv:
     def message_box(self, timeout=10.0, owner=None):
         """The first visible message box (of that owner window) as a dict
         (hwnd, owner, title, text, buttons: [(id, text)]), or None."""
-        code, out = self.driver("msgbox", str(int(timeout * 1000)), _hwnd(owner) if owner else "*",
+        code, out = self.driver("msgbox", str(int(timeout * 1000)), hwnd_text(owner) if owner else "*",
                                 timeout=timeout + 30)
         if code != 0:
             return None
@@ -1020,7 +1020,7 @@ class WineEnv:
         """Presses a button (id or ok/cancel/yes/no/...) of the first message
         box (of that owner) and waits for the box to close; True if it did."""
         code, out = self.driver("msgbox-answer", str(button), str(int(timeout * 1000)),
-                                _hwnd(owner) if owner else "*", timeout=timeout + 30)
+                                hwnd_text(owner) if owner else "*", timeout=timeout + 30)
         return code == 0
 
     # -- the tray ---------------------------------------------------------
@@ -1347,8 +1347,10 @@ def _read_text(path):
         return ""
 
 
-def _hwnd(value):
-    return value if isinstance(value, str) else "0x%x" % value
+def hwnd_text(hwnd):
+    """A window handle as the driver's commands take it ("0x..."); a text
+    is passed on as it is."""
+    return hwnd if isinstance(hwnd, str) else "0x%x" % hwnd
 
 
 def _letter(letter):

@@ -13,12 +13,11 @@ import time
 import unittest
 
 from brimharness import (BUILD_DIR, OTHER_BUILD_DIR, MiB, WineEnv, build_bits, build_drive_settings, in_ci,
-                         parse_drive_settings, pe_bits, wait_for)
+                         parse_drive_settings, pe_bits, program, wait_for)
 from brimcases import (ConfigTestCase, IDC_CLOSE, INSTALL_DIRS, MONITOR_CLASS, SETTINGS_KEY, SETTINGS_SUBKEY, TITLE,
                        fifteen_percent)
 
 ICON_OF_D, ICON_OF_E = 3, 4  # the monitor's icon id is the drive index
-PROGRAMS = {"BrimWatch.exe": "monitor", "BrimSet.exe": "config", "BrimDriver.exe": "tests/driver"}
 
 
 class CrossBitnessTest(ConfigTestCase):
@@ -26,8 +25,8 @@ class CrossBitnessTest(ConfigTestCase):
     def setUp(self):
         other = OTHER_BUILD_DIR
         trees = [BUILD_DIR] + ([other] if other else [])
-        missing = [str(tree / folder / name) for tree in trees for name, folder in PROGRAMS.items()
-                   if not (tree / folder / name).is_file()]
+        missing = [str(program(name, tree)) for tree in trees
+                   for name in ("BrimWatch.exe", "BrimSet.exe", "BrimDriver.exe") if not program(name, tree).is_file()]
         if not other or missing:
             reason = "needs the build of the other bitness in BRIM_OTHER_BUILD_DIR (%s); missing: %s" % (
                 other or "not set", ", ".join(missing) or "-")
@@ -35,7 +34,7 @@ class CrossBitnessTest(ConfigTestCase):
                 self.fail(reason + " (CI=true: this test must run)")
             self.skipTest(reason)
         self.trees = {build_bits(): BUILD_DIR}
-        self.trees[pe_bits(other / "monitor" / "BrimWatch.exe")] = other
+        self.trees[pe_bits(program("BrimWatch.exe", other))] = other
         self.assertEqual(sorted(self.trees), [32, 64], "both builds have the same bitness: %s, %s"
                          % (BUILD_DIR, other))
 
@@ -47,14 +46,14 @@ class CrossBitnessTest(ConfigTestCase):
             folder.mkdir(parents=True, exist_ok=True)
             for name in ("BrimWatch.exe", "BrimSet.exe"):
                 target = folder / name
-                target.write_bytes((tree / PROGRAMS[name] / name).read_bytes())
+                target.write_bytes(program(name, tree).read_bytes())
                 self.assertEqual(pe_bits(target), bits)
             self.env.make_recorder(INSTALL_DIRS[bits] + r"\VelloranUpdater.exe")
 
     def use_driver(self, bits):
         """Drives windows with the driver of that bitness: list-view items are
         read through structures laid out for the target process."""
-        self.env.driver_exe = self.trees[bits] / "tests" / "driver" / "BrimDriver.exe"
+        self.env.driver_exe = program("BrimDriver.exe", self.trees[bits])
 
     def start_monitor(self, bits):
         before = {w["hwnd"] for w in self.env.windows() if w["class"] == MONITOR_CLASS}

@@ -4,7 +4,7 @@ BrimWatch show or remove a drive's icon about one second later."""
 import time
 import unittest
 
-from brimharness import BUILD_DIR, MiB, wait_for
+from brimharness import MiB, require_programs, wait_for
 from brimcases import ConfigTestCase, INSTALL_DIR, MONITOR_CLASS
 
 
@@ -13,11 +13,8 @@ ICON_OF_D = 3  # the monitor's icon id is the drive index
 
 class RoundTripTest(ConfigTestCase):
 
-    def setUp(self):
-        if not (BUILD_DIR / "monitor" / "BrimWatch.exe").is_file():
-            self.skipTest("BrimWatch.exe not built")
-
     def test_apply_reaches_a_running_monitor(self):
+        require_programs(self, "BrimWatch.exe")
         env = self.make_env(drives={"d": 16 * MiB})
         env.install_program("BrimWatch.exe", INSTALL_DIR)
         env.make_recorder(INSTALL_DIR + r"\VelloranUpdater.exe")
