@@ -114,8 +114,9 @@ foreach(program_target BrimWatch BrimSet VelloranUpdater BrimSetCheck)
 endforeach()
 
 # The help pages, English and every translation, each a component of
-# Brimline.wxs.
+# Brimline.wxs, and their style sheet beside the English page.
 file(GLOB BRIM_PACKAGE_HELP_SOURCES CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/docs/Brimline*.html")
+list(APPEND BRIM_PACKAGE_HELP_SOURCES "${PROJECT_SOURCE_DIR}/docs/Brimline.css")
 set(BRIM_PACKAGE_HELP_PAGES)
 foreach(source IN LISTS BRIM_PACKAGE_HELP_SOURCES)
     get_filename_component(name "${source}" NAME)

@@ -94,7 +94,7 @@ for pair in x64:win64 x86:win32; do
     cp "${programs[@]}" "$RELEASE/$arch/"
     signed+=("$RELEASE/$(basename "$msi")" "$RELEASE/$arch/"*.exe "$tree/package/BrimSetCheck.dll")
 done
-cp "$ROOT"/docs/Brimline*.html "$RELEASE/docs/"
+cp "$ROOT"/docs/Brimline*.html "$ROOT/docs/Brimline.css" "$RELEASE/docs/"
 cp -r "$ROOT/docs/policy" "$RELEASE/docs/"
 
 if [ -n "$SIGN_SCRIPT" ]; then

@@ -47,8 +47,8 @@ SHORTCUT = "Brimline Configuration.lnk"
 # Installed side by side: the programs look for each other, and for the
 # updater, in their own folder.
 PROGRAMS = ("BrimWatch.exe", "BrimSet.exe", "VelloranUpdater.exe")
-# The help page in each language, as the sources have them.
-HELP_PAGES = tuple(sorted(page.name for page in (SOURCE_DIR / "docs").glob("Brimline*.html")))
+# The help page in each language, as the sources have them, and their style sheet.
+HELP_PAGES = tuple(sorted(page.name for page in (SOURCE_DIR / "docs").glob("Brimline*.html"))) + ("Brimline.css",)
 INSTALLED_FILES = PROGRAMS + tuple("docs\\" + page for page in HELP_PAGES)
 
 
