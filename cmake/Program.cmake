@@ -10,7 +10,9 @@
 #       MANIFEST <file>            the manifest the script embeds (none for
 #                                  a DLL)
 #       RESOURCE_FILES <file>...   what else the script pulls in (icons, data,
-#                                  included scripts)
+#                                  included scripts); the texts in lang/,
+#                                  English and each translation, are found
+#                                  there by themselves
 #       LIBRARIES <library>...)
 #
 # Paths are relative to the calling folder, which holds the program's
@@ -59,6 +61,11 @@ function(brim_add_program name)
 
     set(script_inputs resource.h ${ARG_MANIFEST} ${ARG_RESOURCE_FILES})
     list(TRANSFORM script_inputs PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+    # A language is added as files in lang/, which the script includes: they
+    # are found by name, so that a new or changed one rebuilds the script
+    # without a change here.
+    file(GLOB translations CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/lang/*.rc)
+    list(APPEND script_inputs ${translations})
     foreach(shared IN ITEMS SharedResource.h Version.h VersionBlock.rc)
         list(APPEND script_inputs ${PROJECT_SOURCE_DIR}/common/${shared})
     endforeach()
