@@ -99,12 +99,21 @@ std::wstring ReadVersionString(HMODULE module, VersionStringId id)
         WORD language;
         WORD codePage;
     };
-    Translation* translation = nullptr;
+    Translation* translations = nullptr;
     UINT length = 0;
-    if (!Version.VerQueryValue(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+    if (!Version.VerQueryValue(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations),
                                &length) ||
-        length < sizeof(Translation) || translation == nullptr)
+        length < sizeof(Translation) || translations == nullptr)
         return {};
+
+    // The strings in the language the program's dialogs are in: the resource
+    // loader follows the thread's user-interface language too.
+    const size_t count = length / sizeof(Translation);
+    std::vector<uint16_t> languages(count);
+    for (size_t i = 0; i < count; ++i)
+        languages[i] = translations[i].language;
+    const Translation* translation = &translations[ChooseVersionTranslation(languages.data(), count,
+                                                                            GetThreadUILanguage())];
 
     std::wstring subBlock = L"\\StringFileInfo\\";
     AppendHex4(subBlock, translation->language);

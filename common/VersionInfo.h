@@ -24,7 +24,8 @@ enum VersionStringId {
 // The full path of the module's file (at most 260 characters).
 std::wstring ModuleFilePath(HMODULE module);
 
-// One string of the version block's first translation; empty on any failure.
+// One string of the version block, from the translation in the thread's
+// user-interface language (ChooseVersionTranslation); empty on any failure.
 std::wstring ReadVersionString(HMODULE module, VersionStringId id);
 
 // The fixed version record, if the version block has one.

@@ -16,6 +16,21 @@ bool IsLowSurrogate(wchar_t unit)
 
 }  // namespace
 
+size_t ChooseVersionTranslation(const uint16_t* languages, size_t count, uint16_t userLanguage)
+{
+    // The primary language is the low 10 bits of a language id.
+    constexpr uint16_t PRIMARY_LANGUAGE_BITS = 0x3FF;
+    for (size_t i = 0; i < count; ++i) {
+        if (languages[i] == userLanguage)
+            return i;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        if ((languages[i] & PRIMARY_LANGUAGE_BITS) == (userLanguage & PRIMARY_LANGUAGE_BITS))
+            return i;
+    }
+    return 0;
+}
+
 int64_t PackFileVersion(uint32_t versionMS, uint32_t versionLS)
 {
     return static_cast<int64_t>((static_cast<uint64_t>(versionMS) << 32) | versionLS);

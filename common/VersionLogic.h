@@ -5,6 +5,12 @@
 #include <cstdint>
 #include <string>
 
+// Which of a version block's translations to read, by their languages in
+// the block's order: the one in `userLanguage` itself, else the first in the
+// same language of any country, else the first, the block's own default (our
+// blocks list English first). `count` must be at least 1.
+size_t ChooseVersionTranslation(const uint16_t* languages, size_t count, uint16_t userLanguage);
+
 // major << 48 | minor << 32 | build << 16 | revision, from the two halves of
 // the fixed file version.
 int64_t PackFileVersion(uint32_t versionMS, uint32_t versionLS);

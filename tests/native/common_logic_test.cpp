@@ -98,6 +98,18 @@ TEST(VersionLogic, PackingAndFormatting)
     EXPECT_EQ(PackFileVersion(0, 0), 0);
 }
 
+TEST(VersionLogic, ATranslationInTheUsersLanguageThenInItsLanguageOfAnyCountryThenTheFirst)
+{
+    // English (United Kingdom) first, then German, French (France), Spanish (Spain).
+    const uint16_t languages[] = { 0x0809, 0x0407, 0x040C, 0x0C0A };
+    EXPECT_EQ(ChooseVersionTranslation(languages, 4, 0x040C), 2u);
+    EXPECT_EQ(ChooseVersionTranslation(languages, 4, 0x0807), 1u);  // German (Switzerland)
+    EXPECT_EQ(ChooseVersionTranslation(languages, 4, 0x080A), 3u);  // Spanish (Mexico)
+    EXPECT_EQ(ChooseVersionTranslation(languages, 4, 0x0409), 0u);  // English (United States)
+    EXPECT_EQ(ChooseVersionTranslation(languages, 4, 0x040B), 0u);  // Finnish: none
+    EXPECT_EQ(ChooseVersionTranslation(languages, 1, 0x0407), 0u);
+}
+
 TEST(VersionLogic, UpdaterPathAndParameters)
 {
     EXPECT_EQ(FileNameOfPath(L"C:\\Program Files\\Brimline\\BrimWatch.exe"), L"BrimWatch.exe");
