@@ -12,6 +12,7 @@ PACKAGES=(
     g++-mingw-w64-i686 binutils-mingw-w64-i686
     wine wine64
     xvfb xauth x11-utils imagemagick
+    fonts-wqy-microhei
     msitools wixl
     osslsigncode openssl
     clang libclang-rt-14-dev
