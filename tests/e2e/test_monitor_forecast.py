@@ -8,7 +8,7 @@ import time
 import unittest
 
 from brimharness import MiB
-from brimcases import BRIMWATCH, EVENTS, MonitorTestCase, balloon_text
+from brimcases import BRIMWATCH, EVENTS, NIIF_WARNING, MonitorTestCase, balloon_text
 
 FORECAST_TITLE = BRIMWATCH.string("IDS_FORECAST_TITLE")
 LOW_TITLE = BRIMWATCH.string("IDS_BALLOON_TITLE")
@@ -19,7 +19,8 @@ FILL_RATE = 12 * MiB / 60.0  # bytes a second: 60 MiB free reaches 8 MiB in abou
 class ForecastTest(MonitorTestCase):
 
     def balloons_of(self, letter, title):
-        return [b for b in self.balloons() if b["title"] == title and ("%s:" % letter) in b["text"]]
+        return [b for b in self.balloons()
+                if b["title"] == title and ("%s:" % letter in b["text"] or "drive %s" % letter in b["text"])]
 
     def test_a_steady_fill_warns_early_a_burst_does_not_and_a_hovering_drive_keeps_its_back_off(self):
         env = self.make_env(drives={"d": 64 * MiB, "e": 64 * MiB, "f": 64 * MiB})
@@ -35,8 +36,10 @@ class ForecastTest(MonitorTestCase):
         for number in range(6):
             env.fill_drive("f", 4 * MiB if number % 2 == 0 else 20 * MiB)
             self.pulse_until("add" if number % 2 == 0 else "delete", 5, since=env.tray_mark())
-        self.assertEqual(len([b for b in self.balloons() if "F" in b["text"] and b["title"] == LOW_TITLE]), 1,
-                         self.balloons())
+            if number == 0:
+                self.wait_balloon(balloon_text("F", "4.00 MB"))
+        time.sleep(3)
+        self.assertEqual(len([b for b in self.balloons() if "drive F" in b["text"]]), 1, self.balloons())
         self.assertEqual([e["strings"][0] for e in self.monitor_events()
                           if e["full_id"] == EVENTS["MSG_DRIVE_LOW"]["full_id"]], ["F:"])
 
@@ -53,6 +56,7 @@ class ForecastTest(MonitorTestCase):
                 break
             time.sleep(2)
         self.assertIsNotNone(early_free, "no early warning for D: filling steadily: %r" % self.balloons())
+        self.assertEqual(self.balloons_of("D", FORECAST_TITLE)[0]["icon"], NIIF_WARNING)
         self.assertGreater(early_free, 8 * MiB, "the early warning came only once D: was low")
         self.assertLess(time.monotonic() - start, 420, "no low balloon for D: after its early warning")
         low = self.balloons_of("D", LOW_TITLE)[0]["text"]
