@@ -17,10 +17,13 @@ from brimcases import (BRIMSET, BRIMSET_EXE, BRIMWATCH, IDC_ABOUT, IDC_DRIVELIST
 
 # Each language the programs speak: the locale that gives Wine that user
 # interface language, and the language's id.
-LANGUAGES = {"de": ("de_DE.UTF-8", 0x0407), "fr": ("fr_FR.UTF-8", 0x040C), "es": ("es_ES.UTF-8", 0x0C0A),
-             "pt-BR": ("pt_BR.UTF-8", 0x0416), "ja": ("ja_JP.UTF-8", 0x0411), "zh-CN": ("zh_CN.UTF-8", 0x0804)}
-# English as written (United Kingdom) and with no country, the fallback.
-ENGLISH = [("en", "en_US.UTF-8", 0x0809), ("en", "en_US.UTF-8", 0x0009)]
+# German, French, Spanish and Japanese serve every country of the language
+# (no sublanguage); Portuguese and Chinese only Brazil's and the simplified.
+LANGUAGES = {"de": ("de_DE.UTF-8", 0x0007), "fr": ("fr_FR.UTF-8", 0x000C), "es": ("es_ES.UTF-8", 0x000A),
+             "pt-BR": ("pt_BR.UTF-8", 0x0416), "ja": ("ja_JP.UTF-8", 0x0011), "zh-CN": ("zh_CN.UTF-8", 0x0804)}
+# English as written (United Kingdom) and as English (United States), the
+# other languages' fallback.
+ENGLISH = [("en", "en_US.UTF-8", 0x0809), ("en", "en_US.UTF-8", 0x0409)]
 # A language that none of the programs has: Finnish.
 UNKNOWN = "fi_FI.UTF-8"
 IDOK, IDCANCEL = 1, 2
