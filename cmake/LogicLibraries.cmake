@@ -14,7 +14,8 @@ target_include_directories(brim_common_logic PUBLIC ${BRIM_LOGIC_ROOT}/common)
 
 add_library(brim_monitor_logic STATIC
     ${BRIM_LOGIC_ROOT}/monitor/ScanLogic.cpp
-    ${BRIM_LOGIC_ROOT}/monitor/MonitorLogic.cpp)
+    ${BRIM_LOGIC_ROOT}/monitor/MonitorLogic.cpp
+    ${BRIM_LOGIC_ROOT}/monitor/ReportLogic.cpp)
 target_include_directories(brim_monitor_logic PUBLIC ${BRIM_LOGIC_ROOT}/monitor)
 target_link_libraries(brim_monitor_logic PUBLIC brim_common_logic)
 
