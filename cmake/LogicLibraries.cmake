@@ -21,8 +21,7 @@ target_link_libraries(brim_monitor_logic PUBLIC brim_common_logic)
 
 add_library(brim_config_logic STATIC
     ${BRIM_LOGIC_ROOT}/config/ConfigLogic.cpp
-    ${BRIM_LOGIC_ROOT}/config/VerbLogic.cpp
-    ${BRIM_LOGIC_ROOT}/config/InstallLogic.cpp)
+    ${BRIM_LOGIC_ROOT}/config/VerbLogic.cpp)
 target_include_directories(brim_config_logic PUBLIC ${BRIM_LOGIC_ROOT}/config)
 target_link_libraries(brim_config_logic PUBLIC brim_common_logic)
 
@@ -31,5 +30,10 @@ add_library(brim_updater_logic STATIC
 target_include_directories(brim_updater_logic PUBLIC ${BRIM_LOGIC_ROOT}/updater)
 target_link_libraries(brim_updater_logic PUBLIC brim_common_logic)
 
+add_library(brim_installer_logic STATIC
+    ${BRIM_LOGIC_ROOT}/installer/InstallLogic.cpp)
+target_include_directories(brim_installer_logic PUBLIC ${BRIM_LOGIC_ROOT}/installer)
+target_link_libraries(brim_installer_logic PUBLIC brim_common_logic)
+
 set_property(GLOBAL PROPERTY BRIM_LOGIC_LIBRARIES
-    brim_common_logic brim_monitor_logic brim_config_logic brim_updater_logic)
+    brim_common_logic brim_monitor_logic brim_config_logic brim_updater_logic brim_installer_logic)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A second compiler over the programs' sources, standing in for MSVC, which
 # this machine cannot run: clang compiles every C++ source of common/,
-# monitor/, config/ and updater/ exactly as the Windows build compiles it (same
+# monitor/, config/, updater/ and installer/ exactly as the Windows build compiles it (same
 # definitions, include folders and options, from that build's
 # compile_commands.json), but for clang's x86_64-w64-mingw32 target against
 # the mingw-w64 headers and the C++ library headers of the mingw-w64 GCC.
@@ -43,7 +43,7 @@ import subprocess
 import sys
 
 root, commands_file, clang = sys.argv[1:4]
-folders = [os.path.join(root, name) + os.sep for name in ("common", "monitor", "config", "updater")]
+folders = [os.path.join(root, name) + os.sep for name in ("common", "monitor", "config", "updater", "installer")]
 
 
 def summary(compiled, failed, note=""):

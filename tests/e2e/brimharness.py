@@ -57,7 +57,7 @@ ENVS_DIR = BUILD_DIR / "wine-envs"
 _PROGRAM_DIRS = {
     "brimwatch.exe": ("monitor", "BrimWatch.exe"),
     "brimset.exe": ("config", "BrimSet.exe"),
-    "brimsetcheck.dll": ("config", "BrimSetCheck.dll"),
+    "brimsetcheck.dll": ("installer", "BrimSetCheck.dll"),
     "velloranupdater.exe": ("updater", "VelloranUpdater.exe"),
     "brimdriver.exe": ("tests/driver", "BrimDriver.exe"),
 }

@@ -23,8 +23,8 @@ from brimcases import (IDC_CLOSE, IDC_HELPPAGE, IDM_CONFIGURE, MONITOR_CLASS, OS
                        WM_COMMAND, brimset_text)
 
 
-WXS = SOURCE_DIR / "cmake" / "Brimline.wxs"
-PACKAGE_ACTIONS = SOURCE_DIR / "cmake" / "package-actions.sql"  # what msibuild adds to wixl's package
+WXS = SOURCE_DIR / "installer" / "Brimline.wxs"
+PACKAGE_ACTIONS = SOURCE_DIR / "installer" / "package-actions.sql"  # what msibuild adds to wixl's package
 PACKAGE_DIR = BUILD_DIR / "package"
 PACKAGES = r"C:\brim-packages"
 RECORDERS = r"C:\brim-recorders"
@@ -285,7 +285,7 @@ class PackageTablesTest(unittest.TestCase):
                  "rpcrt4", "sechost", "setupapi", "shcore", "shell32", "shlwapi", "user32", "wldap32", "ws2_32"}
         # The installer's check DLL runs only inside the installer's
         # custom-action process, which has the system's msi.dll loaded
-        # before it (config/InstallCheck.cpp).
+        # before it (installer/InstallCheck.cpp).
         # Each is hardened as cmake/Program.cmake asks (DllCharacteristics:
         # relocatable at a random address, high-entropy on 64-bit, data not
         # executable, and for a program terminal-server aware), and GCC's

@@ -21,9 +21,12 @@ SOURCE = Path(sys.argv[1] if len(sys.argv) > 1 else Path(__file__).resolve().par
 PROGRAMS = {
     "BrimWatch": SOURCE / "monitor" / "BrimWatch.rc",
     "BrimSet": SOURCE / "config" / "BrimSet.rc",
-    "BrimSetCheck": SOURCE / "config" / "BrimSetCheck.rc",
+    "BrimSetCheck": SOURCE / "installer" / "BrimSetCheck.rc",
     "VelloranUpdater": SOURCE / "updater" / "VelloranUpdater.rc",
 }
+
+# The folders the resource compiler searches besides the including file's.
+INCLUDE_FOLDERS = (SOURCE / "config", SOURCE / "config" / "lang")
 
 # The LANGUAGE each translation declares, by the tag in its file name.
 LANGUAGES = {
@@ -107,10 +110,15 @@ class Script:
                 continue
             if stripped.startswith("#"):
                 match = re.match(r'#\s*include\s+"([^"]+)"', stripped)
-                # The scripts beside it; the version block of common/ has no texts to compare.
-                if match and match.group(1).endswith(".rc") and include(match.group(1)) and \
-                        (path.parent / match.group(1)).is_file():
-                    self.read(path.parent / match.group(1), include)
+                # The scripts beside it, or in the folders the resource
+                # compiler is given (BrimSetCheck.dll takes BrimSet's verb
+                # texts from config/); the version block of common/ has no
+                # texts to compare.
+                if match and match.group(1).endswith(".rc") and include(match.group(1)):
+                    found = [folder / match.group(1) for folder in (path.parent,) + INCLUDE_FOLDERS
+                             if (folder / match.group(1)).is_file()]
+                    if found:
+                        self.read(found[0], include)
                 match = re.match(r'#\s*define\s+(\w+)\s+(".*")\s*$', stripped)
                 if match:
                     self.defines[match.group(1)] = rc_text(match.group(2))

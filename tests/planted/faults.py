@@ -144,7 +144,7 @@ FAULTS = [
           "        if (true) {",
           "BrimSet records a warning already switched off (an administrator's 1) as its own doing",
           "win64", r"^e2e\.test_config_verbs(\.|$)"),
-    fault("install-check-unescaped", "config/InstallCheck.cpp",
+    fault("install-check-unescaped", "installer/InstallCheck.cpp",
           "        if (*text == L'[' || *text == L']' || *text == L'{' || *text == L'}') {",
           "        if (false) {",
           "the installer's error names a bad assignment with its brackets read as a property",

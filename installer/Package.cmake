@@ -1,5 +1,5 @@
 # The Windows Installer package of a Windows build tree, built with wixl
-# (Debian's msitools) from cmake/Brimline.wxs:
+# (Debian's msitools) from installer/Brimline.wxs:
 #   <build>/Brimline-<version>-x64.msi   (64-bit toolchain)
 #   <build>/Brimline-<version>-x86.msi   (32-bit toolchain)
 # The version and maker come from common/Version.h, so the programs' version
