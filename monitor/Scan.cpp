@@ -253,6 +253,12 @@ void ScanDrives(HWND window)
                       DriveTrends, tray);
 }
 
+void AdoptReportedLevels(const DriveLevelArray& levels)
+{
+    for (int i = 0; i < DRIVE_COUNT; ++i)
+        ReportedDriveLevels[i] = levels[i];
+}
+
 void RefreshTrayTip(HWND window, int driveIndex)
 {
     uint64_t freeBytes = 0;
