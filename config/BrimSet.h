@@ -33,7 +33,7 @@ INT_PTR RunDriveListDialog(HWND owner);
 INT_PTR RunThresholdDialog(HWND owner, DriveListEntry* entry);
 
 // OsLowSpaceSwitch.cpp: the shell's own low-disk-space warning policy
-// (whether the system has it: VerbChecks.h).
+// (whether the system has it: OsLowSpaceSwitchRecord.h).
 void ReadOsLowSpaceSwitch(HWND dialog, int checkBoxId);
 // Returns the Windows status of the write (0 when written, or when the
 // switch is not available).

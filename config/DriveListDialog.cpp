@@ -218,7 +218,7 @@ BOOL OnInitDialog(HWND dialog)
     SettingsModified = false;
     ListView_SetColumnWidth(list, COLUMN_RECOMMENDATION, LVSCW_AUTOSIZE_USEHEADER);
     ListView_SetItemState(list, 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-    ReadOsLowSpaceSwitch(dialog, IDC_NOLOWSPACECHECKS);
+    ReadOsLowSpaceSwitch(dialog, IDC_OSLOWSPACESWITCH);
     return TRUE;
 }
 
@@ -276,7 +276,7 @@ void OnApply(HWND dialog)
 {
     if (SettingsModified) {
         DWORD status = SaveDriveSettings(dialog);
-        DWORD policyStatus = WriteOsLowSpaceSwitch(dialog, IDC_NOLOWSPACECHECKS, status != ERROR_SUCCESS);
+        DWORD policyStatus = WriteOsLowSpaceSwitch(dialog, IDC_OSLOWSPACESWITCH, status != ERROR_SUCCESS);
         // Only a save that went through leaves nothing unsaved: after a
         // failure Close still asks, and a later Apply tries again.
         if (status == ERROR_SUCCESS && policyStatus == ERROR_SUCCESS)
@@ -320,7 +320,7 @@ INT_PTR OnCommand(HWND dialog, WORD id, WORD code)
     case IDCANCEL: OnClose(dialog); return TRUE;
     case IDC_HELPPAGE: OnHelp(dialog); return TRUE;
     case IDC_ABOUT: OnAbout(dialog); return TRUE;
-    case IDC_NOLOWSPACECHECKS:
+    case IDC_OSLOWSPACESWITCH:
         if (code != BN_CLICKED)
             return FALSE;
         SettingsModified = true;

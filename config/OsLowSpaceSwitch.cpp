@@ -1,5 +1,5 @@
 // The check box and the verbs' switch of the shell's own low-disk-space
-// warning (the policy value and BrimSet's record of it: OsWarningRecord.h).
+// warning (the policy value and BrimSet's record of it: OsLowSpaceSwitchRecord.h).
 //
 // When BrimSet switches the warning off it keeps its record, and drops it
 // when it switches the warning on; the product's removal runs BrimSet's
@@ -8,15 +8,15 @@
 
 #include "BrimSet.h"
 #include "DriveSettings.h"
-#include "OsWarningRecord.h"
-#include "VerbChecks.h"
+#include "OsLowSpaceSwitchRecord.h"
 #include "resource.h"
 
 namespace {
 
 DWORD WritePolicyValue(DWORD value, bool& keyFailed)
 {
-    return WriteMachineValue(POLICY_KEY, POLICY_KEY_VIEW, POLICY_VALUE, REG_DWORD, &value, sizeof(value), keyFailed);
+    return WriteMachineValue(EXPLORER_POLICY_KEY, EXPLORER_POLICY_VIEW, NO_LOW_DISK_SPACE_CHECKS_VALUE, REG_DWORD, &value,
+                             sizeof(value), keyFailed);
 }
 
 }  // namespace
@@ -24,7 +24,7 @@ DWORD WritePolicyValue(DWORD value, bool& keyFailed)
 void ReadOsLowSpaceSwitch(HWND dialog, int checkBoxId)
 {
     bool available = IsOsLowSpaceSwitchAvailable();
-    DWORD value = available ? ReadPolicyValue().Number : 0;
+    DWORD value = available ? ReadOsLowSpaceSwitchValue().Number : 0;
     CheckDlgButton(dialog, checkBoxId, value != 0 ? BST_CHECKED : BST_UNCHECKED);
     EnableWindow(GetDlgItem(dialog, checkBoxId), available);
 }
@@ -34,9 +34,9 @@ DWORD StoreOsLowSpaceSwitch(bool checksOff, bool& keyFailed)
     if (checksOff) {
         // The record first: a 1 that BrimSet wrote never lacks one. An
         // earlier record of BrimSet's own, with the value still 1, stays.
-        const StoredNumber before = ReadPolicyValue();
+        const StoredNumber before = ReadOsLowSpaceSwitchValue();
         if (!before.SwitchesChecksOff()) {
-            DWORD status = WriteMachineValue(SETTINGS_KEY, SETTINGS_KEY_VIEW, OS_WARNING_RECORD_VALUE,
+            DWORD status = WriteMachineValue(SETTINGS_KEY, SETTINGS_KEY_VIEW, OS_LOW_SPACE_SWITCH_RECORD_VALUE,
                                              before.IsNumber ? REG_DWORD : REG_NONE, &before.Number,
                                              before.IsNumber ? sizeof(before.Number) : 0, keyFailed);
             if (status != ERROR_SUCCESS)
@@ -47,24 +47,25 @@ DWORD StoreOsLowSpaceSwitch(bool checksOff, bool& keyFailed)
     // The warning is on again: nothing is left to give back. A record that
     // cannot go is harmless, as the value is no longer 1.
     if (status == ERROR_SUCCESS && !checksOff)
-        DeleteMachineValue(SETTINGS_KEY, SETTINGS_KEY_VIEW, OS_WARNING_RECORD_VALUE);
+        DeleteMachineValue(SETTINGS_KEY, SETTINGS_KEY_VIEW, OS_LOW_SPACE_SWITCH_RECORD_VALUE);
     return status;
 }
 
 DWORD RestoreOsLowSpaceSwitch()
 {
-    const StoredNumber record = ReadOsWarningRecord();
+    const StoredNumber record = ReadOsLowSpaceSwitchRecord();
     if (!record.Present)
         return ERROR_SUCCESS;
     // Changed since by someone else: theirs stays.
-    if (ReadPolicyValue().SwitchesChecksOff()) {
+    if (ReadOsLowSpaceSwitchValue().SwitchesChecksOff()) {
         bool keyFailed = false;
         DWORD status = record.IsNumber ? WritePolicyValue(record.Number, keyFailed)
-                                       : DeleteMachineValue(POLICY_KEY, POLICY_KEY_VIEW, POLICY_VALUE);
+                                       : DeleteMachineValue(EXPLORER_POLICY_KEY, EXPLORER_POLICY_VIEW,
+                                                            NO_LOW_DISK_SPACE_CHECKS_VALUE);
         if (status != ERROR_SUCCESS)
             return status;
     }
-    return DeleteMachineValue(SETTINGS_KEY, SETTINGS_KEY_VIEW, OS_WARNING_RECORD_VALUE);
+    return DeleteMachineValue(SETTINGS_KEY, SETTINGS_KEY_VIEW, OS_LOW_SPACE_SWITCH_RECORD_VALUE);
 }
 
 DWORD WriteOsLowSpaceSwitch(HWND dialog, int checkBoxId, bool driveSettingsFailed)

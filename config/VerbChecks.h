@@ -10,10 +10,6 @@
 #include "StringTable.h"
 #include "VerbLogic.h"
 
-// Whether the system has the low-disk-space warning the policy value
-// switches: Windows XP Service Pack 3 or later.
-bool IsOsLowSpaceSwitchAvailable();
-
 // The fixed drives now, with the sizes the drive list shows: all bytes and
 // all free bytes.
 FixedDrives ReadFixedDrives();

@@ -27,7 +27,7 @@
 #define IDC_APPLY 1002
 #define IDC_HELPPAGE 1003
 #define IDC_ABOUT 1004
-#define IDC_NOLOWSPACECHECKS 1009
+#define IDC_OSLOWSPACESWITCH 1009
 
 // Threshold dialog controls.
 #define IDC_DRIVENAME 1005

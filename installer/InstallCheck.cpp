@@ -42,7 +42,7 @@
 
 #include "Handles.h"
 #include "InstallLogic.h"
-#include "OsWarningRecord.h"
+#include "OsLowSpaceSwitchRecord.h"
 #include "ProcessCommandLine.h"
 #include "VerbChecks.h"
 
@@ -231,7 +231,7 @@ extern "C" UINT WINAPI CheckInstallDir(MSIHANDLE install)
 // The carrying over (BrimSetCheck.def names it); it never fails the install.
 extern "C" UINT WINAPI KeepOsWarningOff(MSIHANDLE install)
 {
-    if (IsOsWarningOffByBrimSet())
+    if (IsOsLowSpaceSwitchOffByBrimSet())
         MsiSetPropertyW(install, L"OSWARNING", L"off");
     return ERROR_SUCCESS;
 }

@@ -151,7 +151,7 @@ UPDATER = ProgramResources("updater/VelloranUpdater.rc")
 # key of the user's own values (LastUpdateCheck).
 SETTINGS_SUBKEY = SETTINGS_KEY.split("\\", 1)[1]
 USER_SETTINGS_KEY = "HKCU\\" + SETTINGS_SUBKEY
-POLICY_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Policies\Explorer"
+EXPLORER_POLICY_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Policies\Explorer"
 WM_NULL = 0x0000
 WM_CLOSE = 0x0010
 WM_COMMAND = 0x0111
@@ -186,7 +186,7 @@ IDC_DRIVELIST = BRIMSET.id("IDC_DRIVELIST")
 IDC_APPLY = BRIMSET.id("IDC_APPLY")
 IDC_HELPPAGE = BRIMSET.id("IDC_HELPPAGE")
 IDC_ABOUT = BRIMSET.id("IDC_ABOUT")
-IDC_NOLOWSPACECHECKS = BRIMSET.id("IDC_NOLOWSPACECHECKS")
+IDC_OSLOWSPACESWITCH = BRIMSET.id("IDC_OSLOWSPACESWITCH")
 IDC_DRIVENAME = BRIMSET.id("IDC_DRIVENAME")
 IDC_CAPACITY = BRIMSET.id("IDC_CAPACITY")
 IDC_FREESPACE = BRIMSET.id("IDC_FREESPACE")
@@ -210,7 +210,7 @@ SETTINGS_DENIED = BRIMSET.string("IDS_SETTINGS_ACCESS_DENIED")
 POLICY_DENIED = BRIMSET.string("IDS_POLICY_ACCESS_DENIED")
 # Beside the drive settings: the policy value as it was before BrimSet
 # switched the operating system's warning off.
-OS_WARNING_RECORD = _source_string("config/OsWarningRecord.cpp", "OS_WARNING_RECORD_VALUE")
+OS_LOW_SPACE_SWITCH_RECORD = _source_string("config/OsLowSpaceSwitchRecord.cpp", "OS_LOW_SPACE_SWITCH_RECORD_VALUE")
 
 # VelloranUpdater.
 UPDATE_POLICY_KEY = r"HKLM\Software\Policies\Velloran\Brimline"
@@ -567,7 +567,7 @@ class ConfigTestCase(unittest.TestCase):
     # -- registry ---------------------------------------------------------
 
     def policy_value(self, view=64):
-        return self.env.reg_query(POLICY_KEY, "NoLowDiskSpaceChecks", view=view)
+        return self.env.reg_query(EXPLORER_POLICY_KEY, "NoLowDiskSpaceChecks", view=view)
 
     def drive_capacity(self, letter):
         out = self.env.driver_ok("freespace", letter.upper() + ":")

@@ -4,7 +4,7 @@ import unittest
 
 from brimharness import MiB, build_drive_settings, parse_drive_settings
 from brimcases import (ConfigTestCase, DEFRAGMENT, IDC_ALARMAT, IDC_CAPACITY, IDC_CLOSE, IDC_DRIVELIST,
-                       IDC_DRIVENAME, IDC_FREESPACE, IDC_MODIFY, IDC_NOLOWSPACECHECKS, IDC_SETTOFIFTEEN, POLICY_KEY,
+                       IDC_DRIVENAME, IDC_FREESPACE, IDC_MODIFY, IDC_OSLOWSPACESWITCH, IDC_SETTOFIFTEEN, EXPLORER_POLICY_KEY,
                        QUESTION, REDUCE, SETTINGS_KEY, THRESHOLD_TITLE, fifteen_percent)
 
 
@@ -23,8 +23,8 @@ class ApplyTest(ConfigTestCase):
         self.set_check("e", False)
         self.modify("d", "5")
         self.assertEqual(self.cells("d")[3], "5.00 MB")
-        self.click(self.dialog, IDC_NOLOWSPACECHECKS)
-        self.assertTrue(self.checked(self.dialog, IDC_NOLOWSPACECHECKS))
+        self.click(self.dialog, IDC_OSLOWSPACESWITCH)
+        self.assertTrue(self.checked(self.dialog, IDC_OSLOWSPACESWITCH))
 
         waiter = self.start_waiter()
         self.apply()
@@ -41,7 +41,7 @@ class ApplyTest(ConfigTestCase):
 
         # Apply without changes writes nothing, and still pulses.
         env.set_drive_settings({"d": (1, 1)})
-        env.reg_add(POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 7, view=64)
+        env.reg_add(EXPLORER_POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 7, view=64)
         waiter = self.start_waiter(log="waiter2.log")
         self.apply()
         self.assert_signalled(waiter)
@@ -49,7 +49,7 @@ class ApplyTest(ConfigTestCase):
         self.assertEqual(self.policy_value(), ("REG_DWORD", 7))
 
         # Unticking the switch writes 0; the value is never deleted.
-        self.click(self.dialog, IDC_NOLOWSPACECHECKS)
+        self.click(self.dialog, IDC_OSLOWSPACESWITCH)
         self.apply()
         self.assertEqual(self.policy_value(), ("REG_DWORD", 0))
         self.assertEqual(env.drive_settings(), expected)
@@ -64,13 +64,13 @@ class ApplyTest(ConfigTestCase):
         # so that a write in the wrong view would show.
         self.assertIn(env.driver_ok("unlinkkey", r"Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Policies")
                        .strip(), ("unlinked", "absent"))
-        env.reg_add(POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 1, view=32)
+        env.reg_add(EXPLORER_POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 1, view=32)
         self.assertIsNone(self.policy_value(64))
 
         # Only the 32-bit copy says 1: the check box follows the native view.
         self.open_drive_list()
-        self.assertFalse(self.checked(self.dialog, IDC_NOLOWSPACECHECKS))
-        self.click(self.dialog, IDC_NOLOWSPACECHECKS)
+        self.assertFalse(self.checked(self.dialog, IDC_OSLOWSPACESWITCH))
+        self.click(self.dialog, IDC_OSLOWSPACESWITCH)
         self.apply()
         self.assertEqual(self.policy_value(64), ("REG_DWORD", 1))
         self.assertEqual(self.policy_value(32), ("REG_DWORD", 1))
@@ -82,11 +82,11 @@ class ApplyTest(ConfigTestCase):
 
         # No native value, 32-bit 1: opens unchecked; two clicks (back to
         # unchecked) still count as a change and write the native view only.
-        env.reg_delete_value(POLICY_KEY, "NoLowDiskSpaceChecks", view=64)
+        env.reg_delete_value(EXPLORER_POLICY_KEY, "NoLowDiskSpaceChecks", view=64)
         self.open_drive_list()
-        self.assertFalse(self.checked(self.dialog, IDC_NOLOWSPACECHECKS))
-        self.click(self.dialog, IDC_NOLOWSPACECHECKS)
-        self.click(self.dialog, IDC_NOLOWSPACECHECKS)
+        self.assertFalse(self.checked(self.dialog, IDC_OSLOWSPACESWITCH))
+        self.click(self.dialog, IDC_OSLOWSPACESWITCH)
+        self.click(self.dialog, IDC_OSLOWSPACESWITCH)
         self.apply()
         self.assertEqual(self.policy_value(64), ("REG_DWORD", 0))
         self.assertEqual(self.policy_value(32), ("REG_DWORD", 1))
@@ -94,10 +94,10 @@ class ApplyTest(ConfigTestCase):
         self.assertEqual(self.wait_exit(), 0)
 
         # Native 1: opens checked.
-        env.reg_add(POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 1, view=64)
-        env.reg_add(POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 0, view=32)
+        env.reg_add(EXPLORER_POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 1, view=64)
+        env.reg_add(EXPLORER_POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 0, view=32)
         self.open_drive_list()
-        self.assertTrue(self.checked(self.dialog, IDC_NOLOWSPACECHECKS))
+        self.assertTrue(self.checked(self.dialog, IDC_OSLOWSPACESWITCH))
         self.command(self.dialog, IDC_CLOSE)
         self.assertEqual(self.wait_exit(), 0)
 

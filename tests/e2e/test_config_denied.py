@@ -7,11 +7,11 @@ key's DACL: the driver gives a key a DACL that grants read access only.
 import unittest
 
 from brimharness import MiB, build_drive_settings
-from brimcases import (ConfigTestCase, IDC_APPLY, IDC_CLOSE, IDC_NOLOWSPACECHECKS, POLICY_DENIED, POLICY_KEY, QUESTION,
+from brimcases import (ConfigTestCase, IDC_APPLY, IDC_CLOSE, IDC_OSLOWSPACESWITCH, POLICY_DENIED, EXPLORER_POLICY_KEY, QUESTION,
                        SETTINGS_DENIED, SETTINGS_SUBKEY)
 
 
-POLICY_SUBKEY = POLICY_KEY.split("\\", 1)[1]
+POLICY_SUBKEY = EXPLORER_POLICY_KEY.split("\\", 1)[1]
 
 
 class DeniedTest(ConfigTestCase):
@@ -26,7 +26,7 @@ class DeniedTest(ConfigTestCase):
         self.deny(64, POLICY_SUBKEY)
         self.open_drive_list()
         self.set_check("d", True)
-        self.click(self.dialog, IDC_NOLOWSPACECHECKS)
+        self.click(self.dialog, IDC_OSLOWSPACESWITCH)
 
         waiter = self.start_waiter()
         self.command(self.dialog, IDC_APPLY)

@@ -4,7 +4,7 @@
 import unittest
 
 from brimharness import MiB
-from brimcases import (ConfigTestCase, DEFRAGMENT, IDC_CLOSE, IDC_DRIVELIST, IDC_NOLOWSPACECHECKS, NEAR, REDUCE,
+from brimcases import (ConfigTestCase, DEFRAGMENT, IDC_CLOSE, IDC_DRIVELIST, IDC_OSLOWSPACESWITCH, NEAR, REDUCE,
                        TITLE, VERY_LOW)
 
 
@@ -50,8 +50,8 @@ class DriveListTest(ConfigTestCase):
         self.assertEqual(self.cells("i")[2], "512 KB")
         self.assertEqual(self.cells("i")[4], VERY_LOW)
 
-        self.assertFalse(self.checked(self.dialog, IDC_NOLOWSPACECHECKS))
-        self.assertTrue(self.enabled(self.dialog, IDC_NOLOWSPACECHECKS))
+        self.assertFalse(self.checked(self.dialog, IDC_OSLOWSPACESWITCH))
+        self.assertTrue(self.enabled(self.dialog, IDC_OSLOWSPACESWITCH))
 
         # Opening writes nothing, and without changes Close asks nothing.
         self.assertEqual(env.drive_settings(), stored)

@@ -5,7 +5,7 @@ and say what went wrong in a line and an exit code."""
 import unittest
 
 from brimharness import MiB, parse_drive_settings
-from brimcases import (BRIMSET, BRIMSET_EXE, OS_WARNING_RECORD, POLICY_KEY, SETTINGS_KEY, SETTINGS_SUBKEY,
+from brimcases import (BRIMSET, BRIMSET_EXE, OS_LOW_SPACE_SWITCH_RECORD, EXPLORER_POLICY_KEY, SETTINGS_KEY, SETTINGS_SUBKEY,
                        ConfigTestCase, brimset_text as text, fifteen_percent)
 
 
@@ -36,9 +36,9 @@ class VerbsTest(ConfigTestCase):
 
     def test_restoreoswarning_gives_back_what_oswarning_off_found(self):
         def state():
-            return self.policy_value(), self.env.reg_query(SETTINGS_KEY, OS_WARNING_RECORD, view=32)
+            return self.policy_value(), self.env.reg_query(SETTINGS_KEY, OS_LOW_SPACE_SWITCH_RECORD, view=32)
 
-        self.env.reg_add(POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 7, view=64)
+        self.env.reg_add(EXPLORER_POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 7, view=64)
         for args, after in [
                 (("/oswarning", "off"), (("REG_DWORD", 1), ("REG_DWORD", 7))),
                 # BrimSet's own 1 is not taken for an administrator's.
@@ -53,7 +53,7 @@ class VerbsTest(ConfigTestCase):
             self.assertEqual(state(), after, args)
         # Changed by someone else since BrimSet switched it off: theirs stays.
         self.assertEqual(self.brimset("/oswarning", "off"), (0, [], []))
-        self.env.reg_add(POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 5, view=64)
+        self.env.reg_add(EXPLORER_POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 5, view=64)
         self.assertEqual(self.brimset("/restoreoswarning"), (0, [], []))
         self.assertEqual(state(), (("REG_DWORD", 5), None))
 

@@ -14,7 +14,7 @@ import time
 import unittest
 
 from brimharness import SETTINGS_KEY, MiB, build_drive_settings
-from brimcases import ConfigTestCase, IDC_CLOSE, IDC_NOLOWSPACECHECKS, MonitorTestCase, POLICY_KEY, USER_SETTINGS_KEY
+from brimcases import ConfigTestCase, IDC_CLOSE, IDC_OSLOWSPACESWITCH, MonitorTestCase, EXPLORER_POLICY_KEY, USER_SETTINGS_KEY
 
 
 HOUR = 3600 * 10 ** 7  # in 100 ns
@@ -170,9 +170,9 @@ class ConfigDataTest(ConfigTestCase):
         env = self.make_env(drives={"d": 16 * MiB})
         for value_type, value in (("REG_SZ", "1"), ("REG_BINARY", b"\x01\x00\x00\x00"), ("REG_QWORD", 1),
                                   ("REG_DWORD", b"\x01\x00")):
-            env.reg_add(POLICY_KEY, "NoLowDiskSpaceChecks", value_type, value, view=64)
+            env.reg_add(EXPLORER_POLICY_KEY, "NoLowDiskSpaceChecks", value_type, value, view=64)
             self.open_drive_list()
-            self.assertFalse(self.checked(self.dialog, IDC_NOLOWSPACECHECKS), value_type)
+            self.assertFalse(self.checked(self.dialog, IDC_OSLOWSPACESWITCH), value_type)
             # Apply without a change writes nothing.
             self.apply()
             self.command(self.dialog, IDC_CLOSE)
@@ -180,7 +180,7 @@ class ConfigDataTest(ConfigTestCase):
             self.assertEqual(self.policy_value(), (value_type, value))
         # A change and Apply replace it with the DWORD the box shows.
         self.open_drive_list()
-        self.click(self.dialog, IDC_NOLOWSPACECHECKS)
+        self.click(self.dialog, IDC_OSLOWSPACESWITCH)
         self.apply()
         self.command(self.dialog, IDC_CLOSE)
         self.assertEqual(self.wait_exit(), 0)

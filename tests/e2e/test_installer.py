@@ -19,7 +19,7 @@ from pathlib import Path
 
 from brimharness import (BUILD_DIR, SOURCE_DIR, MiB, WineEnv, in_ci, parse_drive_settings, program, read_records,
                          require_programs, wait_for)
-from brimcases import (IDC_CLOSE, IDC_HELPPAGE, IDM_CONFIGURE, MONITOR_CLASS, OS_WARNING_RECORD, SETTINGS_KEY, TITLE,
+from brimcases import (IDC_CLOSE, IDC_HELPPAGE, IDM_CONFIGURE, MONITOR_CLASS, OS_LOW_SPACE_SWITCH_RECORD, SETTINGS_KEY, TITLE,
                        WM_COMMAND, brimset_text)
 
 
@@ -40,7 +40,7 @@ VIEWS = {"x64": 64, "x86": 32}
 
 RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
 EVENT_SOURCE_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Brimline"
-POLICY_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Policies\Explorer"
+EXPLORER_POLICY_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Policies\Explorer"
 RUN_VALUE = "Brimline Monitor"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 SHORTCUT = "Brimline Configuration.lnk"
@@ -354,8 +354,8 @@ class InstallerTest(unittest.TestCase):
 
     def os_warning(self):
         """(policy value, BrimSet's record of it) as reg_query gives them."""
-        return (self.env.reg_query(POLICY_KEY, "NoLowDiskSpaceChecks", view=64),
-                self.env.reg_query(SETTINGS_KEY, OS_WARNING_RECORD, view=32))
+        return (self.env.reg_query(EXPLORER_POLICY_KEY, "NoLowDiskSpaceChecks", view=64),
+                self.env.reg_query(SETTINGS_KEY, OS_LOW_SPACE_SWITCH_RECORD, view=32))
 
     def run_value(self, view=None):
         found = self.env.reg_query(RUN_KEY, RUN_VALUE, view=view or self.view)
@@ -446,7 +446,7 @@ class InstallerTest(unittest.TestCase):
         settings = env.drive_settings()
         # The operating system's warning is off by the administrator's
         # policy: BrimSet switching it off as well takes nothing over.
-        env.reg_add(POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 1, view=64)
+        env.reg_add(EXPLORER_POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 1, view=64)
         msi = self.stage(self.msi)
 
         code, log = self.msiexec("/i", msi, log="install.log")
@@ -518,7 +518,7 @@ class InstallerTest(unittest.TestCase):
         # switch after an assignment, which WATCH would otherwise hand on to
         # the installed BrimSet's command line. Meanwhile the
         # administrator's policy switches the warning off.
-        env.reg_add(POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 1, view=64)
+        env.reg_add(EXPLORER_POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 1, view=64)
         stored = env.drive_settings()
         bad = "E:=lots[ProductName]"
         for case, args, action, message in (
@@ -586,7 +586,7 @@ class InstallerTest(unittest.TestCase):
 
         code, log = self.msiexec("/i", older, log="install-old.log")
         self.assertEqual(code, 0, log[-3000:])
-        env.reg_add(POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 0, view=64)
+        env.reg_add(EXPLORER_POLICY_KEY, "NoLowDiskSpaceChecks", "REG_DWORD", 0, view=64)
         self.assertEqual(self.brimset("/oswarning", "off"), 0)
         code, log = self.msiexec("/i", rebuilt, log="install-rebuilt.log")
         self.assertEqual(code, 0, log[-3000:])

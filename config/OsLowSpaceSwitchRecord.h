@@ -16,10 +16,14 @@
 
 #include <windows.h>
 
-extern const wchar_t POLICY_KEY[];
-extern const wchar_t POLICY_VALUE[];
-constexpr REGSAM POLICY_KEY_VIEW = KEY_WOW64_64KEY;
-extern const wchar_t OS_WARNING_RECORD_VALUE[];  // under SETTINGS_KEY (DriveSettings.h)
+extern const wchar_t EXPLORER_POLICY_KEY[];
+extern const wchar_t NO_LOW_DISK_SPACE_CHECKS_VALUE[];
+constexpr REGSAM EXPLORER_POLICY_VIEW = KEY_WOW64_64KEY;
+extern const wchar_t OS_LOW_SPACE_SWITCH_RECORD_VALUE[];  // under SETTINGS_KEY (DriveSettings.h)
+
+// Whether the system has the low-disk-space warning the policy value
+// switches: Windows XP Service Pack 3 or later.
+bool IsOsLowSpaceSwitchAvailable();
 
 // A machine-wide value as read here: whether it is there, and its number
 // when it is a REG_DWORD (else 0).
@@ -31,9 +35,9 @@ struct StoredNumber {
     bool SwitchesChecksOff() const { return IsNumber && Number == 1; }
 };
 
-StoredNumber ReadPolicyValue();
-StoredNumber ReadOsWarningRecord();
+StoredNumber ReadOsLowSpaceSwitchValue();
+StoredNumber ReadOsLowSpaceSwitchRecord();
 
 // Whether the warning is off because BrimSet switched it off, and nobody
 // changed the value since: the record is there and the value is still 1.
-bool IsOsWarningOffByBrimSet();
+bool IsOsLowSpaceSwitchOffByBrimSet();
