@@ -1,5 +1,5 @@
 # brim_add_program: one Windows program of the product, built as every one
-# of them is built (BrimWatch, BrimSet and the programs still to come), or,
+# of them is built (BrimWatch, BrimSet, VelloranUpdater), or,
 # with MODULE, a DLL that another program loads (the installer's check).
 #
 #   brim_add_program(<name> [MODULE]
