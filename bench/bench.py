@@ -579,6 +579,7 @@ def build_table(results, started_load):
                     ratio_text(value(run), floor(run)), goal, met(ratio_ok) if goal != "—" else "—")
 
         span = "%.0f s" % statistics.median(run["seconds"] for run in idle_runs)
+        cpu_values = [run[name]["cpu_ms"] for run in idle_runs for name in ("monitor", "query_floor", "floor")]
         of = "median of %d runs" % count if count > 1 else "one run"
         cpu = lambda run: run["monitor"]["cpu_ms"]  # noqa: E731
         wakeups = lambda run: run["monitor"]["wakeups"]  # noqa: E731
@@ -601,11 +602,11 @@ def build_table(results, started_load):
                      "query of the watched drive: the scan's unavoidable work) run at the same time in one prefix "
                      "with a desktop, with a third process, IdleFloor.exe, that only waits for the timer; CPU is the "
                      "time on a CPU summed over /proc/<pid>/task/*/schedstat, wake-ups the voluntary and involuntary "
-                     "context switches summed over /proc/<pid>/task/*/status. Either program's CPU over ten minutes "
-                     "is 10 to 30 ms, so one scheduling blip or stray page fault moves a single run's ratio by a "
-                     "whole unit: each idle figure is therefore the run, of %d made one after another, each in a "
-                     "fresh prefix with its own floors beside it, whose ratio is the median; the row shows that "
-                     "run's value, floor and ratio." % count)
+                     "context switches summed over /proc/<pid>/task/*/status. Each program's CPU over the %s was "
+                     "%.1f to %.1f ms in these runs, so one scheduling blip or stray page fault moves a single "
+                     "run's ratio a long way: each idle figure is therefore the run, of %d made one after another, "
+                     "each in a fresh prefix with its own floors beside it, whose ratio is the median; the row "
+                     "shows that run's value, floor and ratio." % (span, min(cpu_values), max(cpu_values), count))
         for number, run in enumerate(idle_runs, 1):
             monitor, floor, query_floor = run["monitor"], run["floor"], run["query_floor"]
             server = ("%.1f ms" % run["server_cpu_ms"]) if run["server_cpu_ms"] is not None else "unknown"
