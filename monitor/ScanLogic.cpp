@@ -173,9 +173,13 @@ bool IsSteadyFill(const DriveTrend& trend)
 {
     if (trend.count < MIN_FILL_STEPS + 1)
         return false;
+    // Seen over two minutes: from the first sample that shows the fall, not
+    // from the one before it, which may have come long before the fill
+    // began (a burst just after a pass would otherwise count its wait).
     const FillSample& first = trend.samples[0];
+    const FillSample& firstFallen = trend.samples[1];
     const FillSample& last = trend.samples[trend.count - 1];
-    return static_cast<uint32_t>(last.tick - first.tick) >= MIN_FILL_SPAN &&
+    return static_cast<uint32_t>(last.tick - firstFallen.tick) >= MIN_FILL_SPAN &&
            first.freeBytes - last.freeBytes >= 4 * FillJitterAllowance(trend.totalBytes);
 }
 

@@ -90,8 +90,9 @@ enum DriveEvent : uint32_t {
 // the server monitors' way of avoiding false alarms on a trend: a level
 // gate (the threshold within the horizon), a fitting window (a least-squares
 // rate over the run of falling samples, at most about ten minutes), a hold
-// time (the fall seen over at least two minutes and three passes, each
-// pass a fall beyond the drive's jitter allowance) and a minimum drop, all
+// time (the fall seen over at least two minutes, from the first pass that
+// shows it, and three passes, each a fall beyond the drive's jitter
+// allowance) and a minimum drop, all
 // scaled to the drive's capacity within fixed bounds, so that the same
 // rules serve a 64 MB drive and a 4 TB one. The fill counts as stopped
 // after two passes without such a fall. Only the free space the passes
