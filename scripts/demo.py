@@ -4,6 +4,8 @@ A small drive that is low on space, BrimWatch warning about it with its tray
 icon and balloon, and BrimSet open. With a display (DISPLAY set) the Wine
 desktop opens there and stays until BrimSet is closed; without one the demo
 runs on a private Xvfb display and writes screenshots to a folder it names.
+BRIM_DEMO_LOCALE (as LC_ALL, say de_DE.UTF-8) runs both programs in that
+language; the screenshots' names then carry it.
 """
 
 import os
@@ -33,6 +35,9 @@ def main():
     as_root = os.geteuid() == 0
     env_class = LiveWineEnv if live else WineEnv
     drives = {"d": 64 * MiB} if as_root else None
+    locale = os.environ.get("BRIM_DEMO_LOCALE")
+    language = {"LC_ALL": locale} if locale else None
+    suffix = "-" + locale.split(".")[0] if locale else ""
 
     print("demo: preparing a Wine prefix%s ..." % (" with a 64 MiB drive D:" if as_root else ""))
     with env_class(display=True, drives=drives, name="demo") as env:
@@ -40,7 +45,9 @@ def main():
             env.install_program(name, INSTALL_DIR)
         help_dir = env.to_host(INSTALL_DIR) / "docs"
         help_dir.mkdir(parents=True, exist_ok=True)
-        shutil.copy2(brimharness.SOURCE_DIR / "docs" / "Brimline.html", help_dir / "Brimline.html")
+        for page in list((brimharness.SOURCE_DIR / "docs").glob("Brimline*.html")) + [
+                brimharness.SOURCE_DIR / "docs" / "Brimline.css"]:
+            shutil.copy2(page, help_dir / page.name)
         env.make_recorder(INSTALL_DIR + r"\VelloranUpdater.exe")
 
         if as_root:
@@ -56,7 +63,7 @@ def main():
         print("demo: drive %s: has %.1f MiB free, warning below %.1f MiB"
               % (letter.upper(), free / MiB, threshold / MiB))
 
-        monitor = env.start(env.to_host(INSTALL_DIR) / "BrimWatch.exe", log="monitor.log")
+        monitor = env.start(env.to_host(INSTALL_DIR) / "BrimWatch.exe", log="monitor.log", env=language)
         mark = env.tray_mark()
         # A settings pulse makes the monitor rescan one second later instead
         # of at its first regular tick.
@@ -72,9 +79,9 @@ def main():
         time.sleep(4)  # the desktop shows a balloon about two seconds after the call
         if not live:
             shots.mkdir(parents=True, exist_ok=True)
-            env.screenshot(shots / "brimwatch-balloon.png")
+            env.screenshot(shots / ("brimwatch-balloon%s.png" % suffix))
 
-        config = env.start(env.to_host(INSTALL_DIR) / "BrimSet.exe", log="config.log")
+        config = env.start(env.to_host(INSTALL_DIR) / "BrimSet.exe", log="config.log", env=language)
         if env.find_window("#32770", "Velloran Brimline", timeout=60) is None:
             print("demo: BrimSet's dialog did not appear; logs in %s" % env.save_logs())
             return 1
@@ -83,7 +90,7 @@ def main():
             print("demo: BrimSet is open; close it to end the demo.")
             config.wait()
         else:
-            env.screenshot(shots / "brimset.png")
+            env.screenshot(shots / ("brimset%s.png" % suffix))
             print("demo: screenshots written to %s" % shots)
             for shot in sorted(shots.glob("*.png")):
                 print("  " + str(shot))
