@@ -173,14 +173,25 @@ bool IsSteadyFill(const DriveTrend& trend)
 {
     if (trend.count < MIN_FILL_STEPS + 1)
         return false;
-    // Seen over two minutes: from the first sample that shows the fall, not
-    // from the one before it, which may have come long before the fill
-    // began (a burst just after a pass would otherwise count its wait).
     const FillSample& first = trend.samples[0];
-    const FillSample& firstFallen = trend.samples[1];
     const FillSample& last = trend.samples[trend.count - 1];
-    return static_cast<uint32_t>(last.tick - firstFallen.tick) >= MIN_FILL_SPAN &&
-           first.freeBytes - last.freeBytes >= 4 * FillJitterAllowance(trend.totalBytes);
+    const uint64_t drop = first.freeBytes - last.freeBytes;
+    if (drop < 4 * FillJitterAllowance(trend.totalBytes))
+        return false;
+    // How long the passes saw the drive fill: the whole drop at the fastest
+    // rate seen between two passes. A steady fill counts its own time; a
+    // pass that saw only the start or the end of a burst adds only its part,
+    // so a burst of a hundred seconds that four passes straddle is not two
+    // minutes of fill.
+    double fastest = 0;  // bytes a millisecond
+    for (uint8_t i = 1; i < trend.count; ++i) {
+        const uint32_t interval = trend.samples[i].tick - trend.samples[i - 1].tick;
+        const double fall =
+            static_cast<double>(trend.samples[i - 1].freeBytes) - static_cast<double>(trend.samples[i].freeBytes);
+        if (interval != 0 && fall / interval > fastest)
+            fastest = fall / interval;
+    }
+    return fastest > 0 && static_cast<double>(drop) / fastest >= MIN_FILL_SPAN;
 }
 
 FillForecast EstimateFill(const DriveTrend& trend, uint64_t freeBytes, uint64_t threshold)

@@ -90,18 +90,18 @@ enum DriveEvent : uint32_t {
 // the server monitors' way of avoiding false alarms on a trend: a level
 // gate (the threshold within the horizon), a fitting window (a least-squares
 // rate over the run of falling samples, at most about ten minutes), a hold
-// time (the fall seen over at least two minutes, from the first pass that
-// shows it, and three passes, each a fall beyond the drive's jitter
-// allowance) and a minimum drop, all
-// scaled to the drive's capacity within fixed bounds, so that the same
-// rules serve a 64 MB drive and a 4 TB one. The fill counts as stopped
+// time (at least three passes, each a fall beyond the drive's jitter
+// allowance, and two minutes of fill as the passes saw it: the whole drop
+// at the fastest rate seen between two passes) and a minimum drop, the
+// allowance and the drop scaled to the drive's capacity within fixed
+// bounds, so that the same rules serve a 64 MB drive and a 4 TB one. The fill counts as stopped
 // after two passes without such a fall. Only the free space the passes
 // already measure is used: no extra query.
 
 constexpr uint32_t DEFAULT_FORECAST_MINUTES = 60;
 constexpr uint32_t LONGEST_FORECAST_MINUTES = 7 * 24 * 60;  // a larger policy value is read as this
 constexpr size_t FILL_HISTORY = 14;                          // samples of the run kept: about ten minutes
-constexpr uint32_t MIN_FILL_SPAN = 120000;                   // ms a steady fill is seen over
+constexpr uint32_t MIN_FILL_SPAN = 120000;                   // ms of fill a steady fill is seen over
 constexpr uint8_t MIN_FILL_STEPS = 3;                        // falling passes it takes, at least
 constexpr uint8_t STILL_STEPS_TO_STOP = 2;                   // passes without a fall that end it
 constexpr uint32_t MIN_SAMPLE_SPACING = 30000;               // ms: a rescan soon after a pass adds no sample

@@ -85,7 +85,7 @@ TEST_F(ForecastFixture, ASteadyFillWarnsBeforeTheThreshold)
             const uint64_t used = f.perPass * static_cast<uint64_t>(n);
             return used < f.start ? f.start - used : 0;
         });
-        ASSERT_GE(r.firstEarly, 4) << "two minutes from the first pass that shows the fall";
+        ASSERT_GE(r.firstEarly, 3) << "two minutes and three falling passes first";
         ASSERT_LE(r.firstEarly, 5) << "within two passes of the two minutes";
         ASSERT_LT(r.firstEarly, r.firstLow);
         int forecasts = 0;
@@ -103,12 +103,12 @@ TEST_F(ForecastFixture, ASteadyFillWarnsBeforeTheThreshold)
 
 TEST_F(ForecastFixture, TheEstimateIsTheRateToTheThresholdAndToFull)
 {
-    // 2 MB a pass of 45 s (2.67 MB a minute) from 60 MB: at the fourth
-    // pass 52 MB free, 44 MB above the threshold: 16.5 minutes to it and
-    // 19.5 to full, rounded up.
-    const TraceResult r = Run(64 * MB, 8 * MB, 5, [](int n) { return 60 * MB - 2 * MB * static_cast<uint64_t>(n); });
-    ASSERT_EQ(r.firstEarly, 4);
-    EXPECT_EQ(r.calls.back(), "4: early 3 in 17 full 20");
+    // 2 MB a pass of 45 s (2.67 MB a minute) from 60 MB: at the third
+    // pass 54 MB free, 46 MB above the threshold: 17.25 minutes to it and
+    // 20.25 to full, rounded up.
+    const TraceResult r = Run(64 * MB, 8 * MB, 4, [](int n) { return 60 * MB - 2 * MB * static_cast<uint64_t>(n); });
+    ASSERT_EQ(r.firstEarly, 3);
+    EXPECT_EQ(r.calls.back(), "3: early 3 in 18 full 21");
 }
 
 // Nothing else warns: a burst that stops, a file written and deleted, a
@@ -125,6 +125,12 @@ TEST_F(ForecastFixture, NoFalseAlarms)
         { "burst that stops", 64 * MB, 8 * MB, [](int n) { return n < 4 ? 60 * MB : 30 * MB; }, 60 },
         { "download that stops within two minutes", 500 * GB, 20 * GB,
           [](int n) { return 100 * GB - 2 * GB * static_cast<uint64_t>(n < 2 ? n : 2); }, 60 },
+        { "a 100-second download that four passes straddle", 500 * GB, 20 * GB,
+          [](int n) {
+              const int64_t seconds = std::min<int64_t>(std::max<int64_t>(n * 45 - 40, 0), 100);
+              return 50 * GB - 30 * MB * static_cast<uint64_t>(seconds);
+          },
+          60 },
         { "write then delete", 4 * TB, 10 * GB, [](int n) { return n % 3 == 1 ? 12 * GB : 60 * GB; }, 60 },
         { "slow fill beyond the horizon", 500 * GB, 20 * GB,
           [](int n) { return 30 * GB - 50 * MB * static_cast<uint64_t>(n); }, 60 },
@@ -165,9 +171,9 @@ TEST_F(ForecastFixture, TheEarlyIconGoesWhenTheFillStops)
     const TraceResult r = Run(64 * MB, 8 * MB, 14, [](int n) {
         return 60 * MB - 2 * MB * static_cast<uint64_t>(n < 6 ? n : 6);
     });
-    ASSERT_EQ(r.firstEarly, 4);
+    ASSERT_EQ(r.firstEarly, 3);
     EXPECT_EQ(r.calls.back(), "8: delete 3");
-    EXPECT_EQ(r.horizonAsked, 5) << "passes 4 to 8: a steady fill, then the early icon";
+    EXPECT_EQ(r.horizonAsked, 6) << "passes 3 to 8: a steady fill, then the early icon";
     EXPECT_EQ(iconMask, 0u);
 }
 
@@ -176,12 +182,12 @@ TEST_F(ForecastFixture, TheEarlyIconGoesWhenTheFillStops)
 // warns at once, balloon and event, as a first crossing does.
 TEST_F(ForecastFixture, ACrossingAfterAnEarlyIconWarnsAtOnce)
 {
-    const uint64_t frees[] = { 34, 30, 26, 22, 18, 18, 18, 14, 10, 7 };
-    const TraceResult r = Run(64 * MB, 8 * MB, 10, [&](int n) { return frees[n] * MB; });
-    ASSERT_EQ(r.firstEarly, 4);
-    EXPECT_NE(std::find(r.calls.begin(), r.calls.end(), "6: delete 3"), r.calls.end()) << "the fill stopped";
-    EXPECT_EQ(r.calls.back().rfind("9: add 3 kind ", 0), 0u) << ::testing::PrintToString(r.calls);
-    EXPECT_EQ(r.events.back().rfind("9: 1001 ", 0), 0u) << ::testing::PrintToString(r.events);
+    const uint64_t frees[] = { 30, 26, 22, 18, 18, 18, 14, 10, 7 };
+    const TraceResult r = Run(64 * MB, 8 * MB, 9, [&](int n) { return frees[n] * MB; });
+    ASSERT_EQ(r.firstEarly, 3);
+    EXPECT_NE(std::find(r.calls.begin(), r.calls.end(), "5: delete 3"), r.calls.end()) << "the fill stopped";
+    EXPECT_EQ(r.calls.back().rfind("8: add 3 kind ", 0), 0u) << ::testing::PrintToString(r.calls);
+    EXPECT_EQ(r.events.back().rfind("8: 1001 ", 0), 0u) << ::testing::PrintToString(r.events);
 }
 
 // A drive hovering at its threshold, across it at every pass for an hour,
