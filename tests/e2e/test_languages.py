@@ -21,6 +21,11 @@ from brimcases import (BRIMSET, BRIMSET_EXE, BRIMWATCH, IDC_ABOUT, IDC_DRIVELIST
 # (no sublanguage); Portuguese and Chinese only Brazil's and the simplified.
 LANGUAGES = {"de": ("de_DE.UTF-8", 0x0007), "fr": ("fr_FR.UTF-8", 0x000C), "es": ("es_ES.UTF-8", 0x000A),
              "pt-BR": ("pt_BR.UTF-8", 0x0416), "ja": ("ja_JP.UTF-8", 0x0011), "zh-CN": ("zh_CN.UTF-8", 0x0804)}
+# The English layouts stay exactly as they always were. Under Wine's
+# stand-in for MS Shell Dlg the About box's "Version" label needs a pixel
+# more than its 24 dialog units; Windows' own font fits it.
+SEED_OVERFLOWS = {("1", "Version")}
+
 # English as written (United Kingdom) and as English (United States), the
 # other languages' fallback.
 ENGLISH = [("en", "en_US.UTF-8", 0x0809), ("en", "en_US.UTF-8", 0x0409)]
@@ -99,7 +104,8 @@ class LayoutTest(unittest.TestCase):
                                       *extra, env={"LC_ALL": locale}, timeout=120)
                     self.assertEqual(result.returncode, 0, result.stderr)
                     lines = [line.split("\t") for line in result.stdout.splitlines()]
-                    self.assertEqual([line for line in lines if line[0] == "over"], [])
+                    self.assertEqual([line for line in lines if line[0] == "over" and
+                                      not (tag == "en" and (line[2], line[-1]) in SEED_OVERFLOWS)], [])
                     self.assertEqual(sorted(int(line[2]) for line in lines if line[0] == "checked"),
                                      sorted(resources.captions))
 
