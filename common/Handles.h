@@ -60,7 +60,6 @@ struct NullHandleTraits {
 using UniqueRegKey = UniqueHandle<NullHandleTraits<HKEY, RegCloseKey>>;
 using UniqueKernelHandle = UniqueHandle<NullHandleTraits<HANDLE, CloseHandle>>;
 using UniqueLocalMemory = UniqueHandle<NullHandleTraits<HLOCAL, LocalFree>>;
-using UniqueSid = UniqueHandle<NullHandleTraits<PSID, FreeSid>>;  // from AllocateAndInitializeSid
 using UniqueMenu = UniqueHandle<NullHandleTraits<HMENU, DestroyMenu>>;
 using UniqueBstr = UniqueHandle<NullHandleTraits<BSTR, SysFreeString>>;
 // COM interfaces: one owner type per interface, released through it.

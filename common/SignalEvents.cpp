@@ -24,28 +24,38 @@ HANDLE CreateNamedSignalEvent(SECURITY_ATTRIBUTES* attributes, const wchar_t* na
 
 }  // namespace
 
-UniqueLocalMemory BuildEventSecurityDescriptor(SECURITY_DESCRIPTOR* descriptor)
+UniqueLocalMemory BuildGrantingSecurityDescriptor(SECURITY_DESCRIPTOR* descriptor, const WELL_KNOWN_SID_TYPE* accounts,
+                                                  size_t count, DWORD access)
 {
-    if (!InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION))
+    if (!InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION) || count > 8)
         return {};
-
-    SID_IDENTIFIER_AUTHORITY worldAuthority = SECURITY_WORLD_SID_AUTHORITY;
-    PSID allocated = nullptr;
-    if (!AllocateAndInitializeSid(&worldAuthority, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &allocated))
-        return {};
-    // The ACE takes its own copy of the SID: this one goes on every path out.
-    UniqueSid world(allocated);
-
-    // ACL header (8) + ACCESS_ALLOWED_ACE (12) - its SidStart member (4) + the SID.
-    DWORD aclSize = GetLengthSid(world.Get()) + 16;
+    BYTE sids[8][SECURITY_MAX_SID_SIZE];
+    // ACL header, then per account an ACCESS_ALLOWED_ACE less its SidStart
+    // member (the SID's first DWORD) plus the SID.
+    DWORD aclSize = sizeof(ACL);
+    for (size_t i = 0; i < count; ++i) {
+        DWORD sidSize = SECURITY_MAX_SID_SIZE;
+        if (!CreateWellKnownSid(accounts[i], nullptr, sids[i], &sidSize))
+            return {};
+        aclSize += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + sidSize;
+    }
     UniqueLocalMemory aclMemory(LocalAlloc(LPTR, aclSize));
     PACL acl = static_cast<PACL>(aclMemory.Get());
-    bool built = acl != nullptr && InitializeAcl(acl, aclSize, ACL_REVISION) &&
-                 AddAccessAllowedAce(acl, ACL_REVISION, SIGNAL_EVENT_ACCESS, world.Get()) &&
-                 SetSecurityDescriptorDacl(descriptor, TRUE, acl, FALSE);
-    if (!built)
+    if (acl == nullptr || !InitializeAcl(acl, aclSize, ACL_REVISION))
+        return {};
+    for (size_t i = 0; i < count; ++i) {
+        if (!AddAccessAllowedAce(acl, ACL_REVISION, access, sids[i]))
+            return {};
+    }
+    if (!SetSecurityDescriptorDacl(descriptor, TRUE, acl, FALSE))
         return {};
     return aclMemory;
+}
+
+UniqueLocalMemory BuildEventSecurityDescriptor(SECURITY_DESCRIPTOR* descriptor)
+{
+    const WELL_KNOWN_SID_TYPE everyone = WinWorldSid;
+    return BuildGrantingSecurityDescriptor(descriptor, &everyone, 1, SIGNAL_EVENT_ACCESS);
 }
 
 void CreateSignalEvents()

@@ -24,6 +24,14 @@ extern const wchar_t MONITOR_CLOSE_EVENT_FALLBACK_NAME[];
 // this, so that the open works for every account.
 constexpr DWORD SIGNAL_EVENT_ACCESS = SYNCHRONIZE | EVENT_MODIFY_STATE;
 
+// Initialises the caller's `descriptor` and gives it a DACL that grants
+// `access` to each of the `count` well-known accounts, and nothing to anyone
+// else. Returns the owner of the ACL, which must outlive every use of the
+// descriptor; empty on failure, when the descriptor, if it could be
+// initialised, has no DACL.
+UniqueLocalMemory BuildGrantingSecurityDescriptor(SECURITY_DESCRIPTOR* descriptor, const WELL_KNOWN_SID_TYPE* accounts,
+                                                  size_t count, DWORD access);
+
 // Initialises the caller's `descriptor` and gives it a DACL holding one ACE
 // that grants Everyone SIGNAL_EVENT_ACCESS. Returns the owner of the ACL, which
 // must outlive every use of the descriptor; empty on failure, when the

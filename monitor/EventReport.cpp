@@ -7,6 +7,7 @@
 #include "Handles.h"
 #include "MonitorLogic.h"
 #include "ReportLogic.h"
+#include "SignalEvents.h"
 #include "TextFormat.h"
 
 static_assert((MSG_DRIVE_LOW & 0xFFFF) == DRIVE_EVENT_LOW && (MSG_DRIVE_VERY_LOW & 0xFFFF) == DRIVE_EVENT_VERY_LOW &&
@@ -108,29 +109,8 @@ bool EventMessage(DriveEvent event, DWORD& messageId, WORD& type)
 // block it. Returns the owner of the ACL; empty on failure.
 UniqueLocalMemory BuildReportSecurityDescriptor(SECURITY_DESCRIPTOR* descriptor, DWORD access)
 {
-    if (!InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION))
-        return {};
     const WELL_KNOWN_SID_TYPE accounts[] = { WinLocalSystemSid, WinBuiltinAdministratorsSid, WinInteractiveSid };
-    BYTE sids[ARRAYSIZE(accounts)][SECURITY_MAX_SID_SIZE];
-    DWORD aclSize = sizeof(ACL);
-    for (size_t i = 0; i < ARRAYSIZE(accounts); ++i) {
-        DWORD sidSize = SECURITY_MAX_SID_SIZE;
-        if (!CreateWellKnownSid(accounts[i], nullptr, sids[i], &sidSize))
-            return {};
-        // The ACE's SidStart member is the first DWORD of the SID.
-        aclSize += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + sidSize;
-    }
-    UniqueLocalMemory aclMemory(LocalAlloc(LPTR, aclSize));
-    PACL acl = static_cast<PACL>(aclMemory.Get());
-    if (acl == nullptr || !InitializeAcl(acl, aclSize, ACL_REVISION))
-        return {};
-    for (auto& sid : sids) {
-        if (!AddAccessAllowedAce(acl, ACL_REVISION, access, sid))
-            return {};
-    }
-    if (!SetSecurityDescriptorDacl(descriptor, TRUE, acl, FALSE))
-        return {};
-    return aclMemory;
+    return BuildGrantingSecurityDescriptor(descriptor, accounts, ARRAYSIZE(accounts), access);
 }
 
 // The security attributes of one kind of object; null when the descriptor
