@@ -251,27 +251,6 @@ std::wstring Escape(const std::wstring& text)
     return out;
 }
 
-std::wstring Utf8ToWide(const std::string& text)
-{
-    if (text.empty())
-        return std::wstring();
-    int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], length);
-    return out;
-}
-
-std::string WideToUtf8(const std::wstring& text)
-{
-    if (text.empty())
-        return std::string();
-    int length =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], length, nullptr, nullptr);
-    return out;
-}
-
 std::optional<uint64_t> ParseUnsigned(const std::wstring& text)
 {
     if (text.empty())
@@ -402,9 +381,6 @@ std::wstring TextOf(HWND window)
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (IsRecorderImage())
-        return RunRecorder();
-
     if (argc < 2) {
         PrintUsage();
         return 2;

@@ -79,7 +79,3 @@ HWND ControlOf(HWND parent, const std::wstring& id);
 // Window facts that work across processes.
 std::wstring ClassNameOf(HWND window);
 std::wstring TextOf(HWND window);  // WM_GETTEXT, bounded by a 5 s time-out
-
-// The recorder stand-in: see Recorder.cpp.
-bool IsRecorderImage();
-int RunRecorder();

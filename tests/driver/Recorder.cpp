@@ -1,7 +1,10 @@
-// The recording stand-in. A copy of BrimDriver.exe under another file name
+// BrimRecorder.exe, the recording stand-in. A copy under another file name
 // (VelloranUpdater.exe, cleanmgr.exe, explorer.exe ...) does not run a
 // command: it appends its arguments to a log and exits 0, so that a test can
-// see exactly how a program started it.
+// see exactly how a program started it. It is a GUI program, as the tools it
+// stands in for are: a console program started from the monitor would get a
+// console window of its own, which takes the activation (and closes an open
+// tray menu) as no real tool does.
 //
 // The log is the file named by the first line of the sidecar file
 // "<own path>.brimrec", or else "<own path>.log". Each start appends one
@@ -18,12 +21,6 @@ std::wstring OwnPath()
     std::vector<wchar_t> buffer(32768, L'\0');
     DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     return std::wstring(buffer.data(), length);
-}
-
-std::wstring FileNameOf(const std::wstring& path)
-{
-    size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
 // Reads a small UTF-8 text file; empty when missing.
@@ -65,12 +62,7 @@ bool AppendLine(const std::wstring& path, const std::wstring& line)
 
 }  // namespace
 
-bool IsRecorderImage()
-{
-    return lstrcmpiW(FileNameOf(OwnPath()).c_str(), L"BrimDriver.exe") != 0;
-}
-
-int RunRecorder()
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
     std::wstring self = OwnPath();
     std::wstring logPath;
@@ -94,9 +86,5 @@ int RunRecorder()
     if (argv != nullptr)
         LocalFree(argv);
 
-    if (!AppendLine(logPath, joined)) {
-        ErrLine(L"recorder: cannot append to " + logPath);
-        return 3;
-    }
-    return 0;
+    return AppendLine(logPath, joined) ? 0 : 3;
 }

@@ -60,6 +60,7 @@ _PROGRAM_DIRS = {
     "brimsetcheck.dll": ("installer", "BrimSetCheck.dll"),
     "velloranupdater.exe": ("updater", "VelloranUpdater.exe"),
     "brimdriver.exe": ("tests/driver", "BrimDriver.exe"),
+    "brimrecorder.exe": ("tests/driver", "BrimRecorder.exe"),
 }
 
 _TRAY_DEBUG = "-all,trace+systray,trace+tooltips"
@@ -89,8 +90,9 @@ WINESERVER = _WINE["BRIM_WINESERVER"]
 
 
 def program(name, tree=None):
-    """Path of BrimWatch.exe, BrimSet.exe, VelloranUpdater.exe, BrimDriver.exe
-    or the installer's BrimSetCheck.dll in a build tree (BUILD_DIR's)."""
+    """Path of BrimWatch.exe, BrimSet.exe, VelloranUpdater.exe, BrimDriver.exe,
+    BrimRecorder.exe or the installer's BrimSetCheck.dll in a build tree
+    (BUILD_DIR's)."""
     key = name.lower()
     if not key.endswith((".exe", ".dll")):
         key += ".exe"
@@ -1243,7 +1245,7 @@ class WineEnv:
         return target
 
     def make_recorder(self, path, log_path=None):
-        """Places a copy of BrimDriver.exe at path (a host path or a Windows
+        """Places a copy of BrimRecorder.exe at path (a host path or a Windows
         path such as C:\\x\\VelloranUpdater.exe) that, when started, appends
         its arguments (one line per start, joined by single spaces) to
         log_path and exits 0. log_path (host path) defaults to "<path>.log"
@@ -1253,7 +1255,7 @@ class WineEnv:
         target.parent.mkdir(parents=True, exist_ok=True)
         with contextlib.suppress(FileNotFoundError):
             target.unlink()
-        shutil.copy2(program("BrimDriver.exe"), target)
+        shutil.copy2(program("BrimRecorder.exe"), target)
         log = Path(log_path) if log_path else Path(str(target) + ".log")
         log.parent.mkdir(parents=True, exist_ok=True)
         with contextlib.suppress(FileNotFoundError):
