@@ -61,7 +61,6 @@ using UniqueRegKey = UniqueHandle<NullHandleTraits<HKEY, RegCloseKey>>;
 using UniqueKernelHandle = UniqueHandle<NullHandleTraits<HANDLE, CloseHandle>>;
 using UniqueLocalMemory = UniqueHandle<NullHandleTraits<HLOCAL, LocalFree>>;
 using UniqueMenu = UniqueHandle<NullHandleTraits<HMENU, DestroyMenu>>;
-using UniqueBstr = UniqueHandle<NullHandleTraits<BSTR, SysFreeString>>;
 // COM interfaces: one owner type per interface, released through it.
 template <typename Interface>
 void ReleaseInterface(Interface* object)

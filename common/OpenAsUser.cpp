@@ -6,8 +6,47 @@
 #include <shlobj.h>
 
 #include "Handles.h"
+#include "SystemLibrary.h"
 
 namespace {
+
+// COM is loaded only when a program opens something while elevated: the
+// monitor, which runs as the user, links this file for its menu's update
+// check and must not carry ole32 and oleaut32 through its idle hours.
+struct ComFunctions {
+    decltype(&CoInitializeEx) CoInitializeEx;
+    decltype(&CoUninitialize) CoUninitialize;
+    decltype(&CoCreateInstance) CoCreateInstance;
+    decltype(&SysAllocString) SysAllocString;
+    decltype(&SysFreeString) SysFreeString;
+};
+ComFunctions Com = {};
+bool ComLoaded = false;
+
+// The five functions, or null when a library or any of them is missing.
+const ComFunctions* ComLibrary()
+{
+    if (!ComLoaded) {
+        ComLoaded = true;
+        HMODULE ole = LoadSystemLibrary(L"ole32.dll");
+        FindSystemFunction(ole, "CoInitializeEx", Com.CoInitializeEx);
+        FindSystemFunction(ole, "CoUninitialize", Com.CoUninitialize);
+        FindSystemFunction(ole, "CoCreateInstance", Com.CoCreateInstance);
+        HMODULE automation = LoadSystemLibrary(L"oleaut32.dll");
+        FindSystemFunction(automation, "SysAllocString", Com.SysAllocString);
+        FindSystemFunction(automation, "SysFreeString", Com.SysFreeString);
+    }
+    const bool complete = Com.CoInitializeEx != nullptr && Com.CoUninitialize != nullptr &&
+                          Com.CoCreateInstance != nullptr && Com.SysAllocString != nullptr &&
+                          Com.SysFreeString != nullptr;
+    return complete ? &Com : nullptr;
+}
+
+void FreeBstr(BSTR text)
+{
+    Com.SysFreeString(text);
+}
+using UniqueBstr = UniqueHandle<NullHandleTraits<BSTR, FreeBstr>>;
 
 // Unknown counts as elevated: the safe road.
 bool IsProcessElevated()
@@ -28,11 +67,10 @@ bool IsProcessElevated()
 UniqueInterface<IShellDispatch2> DesktopShell()
 {
     UniqueInterface<IShellWindows> windows;
-    if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
+    if (FAILED(Com.CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
                                 reinterpret_cast<void**>(windows.Put()))))
         return {};
-    VARIANT empty;
-    VariantInit(&empty);
+    VARIANT empty = {};  // VT_EMPTY
     long desktopWindow = 0;
     UniqueInterface<IDispatch> desktop;
     if (windows.Get()->FindWindowSW(&empty, &empty, SWC_DESKTOP, &desktopWindow, SWFO_NEEDDISPATCH, desktop.Put()) !=
@@ -63,19 +101,18 @@ UniqueInterface<IShellDispatch2> DesktopShell()
 
 bool OpenThroughDesktopShell(const wchar_t* file, const wchar_t* parameters)
 {
+    const ComFunctions* com = ComLibrary();
+    if (com == nullptr)
+        return false;
     // COM on this thread for the call; a thread that already has it keeps it.
-    HRESULT initialised = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    HRESULT initialised = com->CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     bool opened = false;
     {
         UniqueInterface<IShellDispatch2> shell = DesktopShell();
-        UniqueBstr fileText(SysAllocString(file));
-        UniqueBstr parameterText(parameters != nullptr ? SysAllocString(parameters) : nullptr);
+        UniqueBstr fileText(com->SysAllocString(file));
+        UniqueBstr parameterText(parameters != nullptr ? com->SysAllocString(parameters) : nullptr);
         if (shell && fileText) {
-            VARIANT arguments, directory, operation, show;
-            VariantInit(&arguments);
-            VariantInit(&directory);
-            VariantInit(&operation);
-            VariantInit(&show);
+            VARIANT arguments = {}, directory = {}, operation = {}, show = {};  // VT_EMPTY
             if (parameterText) {
                 arguments.vt = VT_BSTR;
                 arguments.bstrVal = parameterText.Get();
@@ -86,7 +123,7 @@ bool OpenThroughDesktopShell(const wchar_t* file, const wchar_t* parameters)
         }
     }
     if (SUCCEEDED(initialised))
-        CoUninitialize();
+        com->CoUninitialize();
     return opened;
 }
 
