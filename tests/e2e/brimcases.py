@@ -12,11 +12,16 @@ tests follow.
 import os
 import re
 import shutil
+import sys
 import time
 import unittest
+from pathlib import Path
 
 from brimharness import (BUILD_DIR, SETTINGS_KEY, SOURCE_DIR, WineEnv, decode_wine_string, driver_of_bits,
                          hwnd_text, program, read_records, require_programs, unescape, wait_for)
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
+from rcscript import rc_text as _rc_text, translation_tag as _translation_tag  # noqa: E402
 
 
 # -- the programs' own facts -------------------------------------------------
@@ -24,30 +29,6 @@ from brimharness import (BUILD_DIR, SETTINGS_KEY, SOURCE_DIR, WineEnv, decode_wi
 _DEFINE = re.compile(r"^\s*#\s*define\s+(\w+)\s+(\d+|0x[0-9A-Fa-f]+)\b", re.M)
 _INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 _RC_STRING = re.compile(r'"((?:[^"]|"")*)"')
-
-
-def _rc_text(literal):
-    """A resource-script string: C escapes and "" for a quote."""
-    out, i = [], 0
-    while i < len(literal):
-        c = literal[i]
-        if c == "\\" and i + 1 < len(literal):
-            out.append({"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"'}.get(literal[i + 1], literal[i + 1]))
-            i += 2
-        elif c == '"' and literal[i + 1:i + 2] == '"':
-            out.append('"')
-            i += 2
-        else:
-            out.append(c)
-            i += 1
-    return "".join(out)
-
-
-def _translation_tag(script_name):
-    """The language of a translation's file name (lang/BrimSet.de.rc: "de"),
-    or None for English's."""
-    match = re.search(r"\.([a-z]{2}(?:-[A-Z]{2})?)\.rc$", script_name)
-    return match.group(1) if match and match.group(1) != "en" else None
 
 
 class ProgramResources:

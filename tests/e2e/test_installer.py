@@ -19,8 +19,8 @@ from pathlib import Path
 
 from brimharness import (BUILD_DIR, SOURCE_DIR, MiB, WineEnv, in_ci, parse_drive_settings, program, read_records,
                          require_programs, wait_for)
-from brimcases import (IDC_CLOSE, IDC_HELPPAGE, IDM_CONFIGURE, MONITOR_CLASS, OS_LOW_SPACE_SWITCH_RECORD, SETTINGS_KEY, TITLE,
-                       WM_COMMAND, brimset_text)
+from brimcases import (COMPANY as MANUFACTURER, IDC_CLOSE, IDC_HELPPAGE, IDM_CONFIGURE, MONITOR_CLASS,
+                       OS_LOW_SPACE_SWITCH_RECORD, PRODUCT, SETTINGS_KEY, TITLE, VERSION, WM_COMMAND, brimset_text)
 
 
 WXS = SOURCE_DIR / "installer" / "Brimline.wxs"
@@ -62,16 +62,6 @@ CA_IN_SCRIPT = 1024
 CA_NO_IMPERSONATE = 2048
 COMPONENT_64BIT = 256
 UPGRADE_ONLY_DETECT, UPGRADE_INCLUDE_MINIMUM = 2, 256
-
-
-def version_macro(name):
-    text = (SOURCE_DIR / "common" / "Version.h").read_text(encoding="utf-8")
-    return re.search(r'#define %s L?"([^"]*)"' % name, text).group(1)
-
-
-VERSION = version_macro("BRIM_VERSION_TEXT")
-MANUFACTURER = version_macro("BRIM_COMPANY_NAME")
-PRODUCT = version_macro("BRIM_PRODUCT_NAME")
 
 
 def built_package():

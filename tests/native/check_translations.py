@@ -15,6 +15,9 @@ import sys
 import unittest
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
+from rcscript import rc_text as rc_literal, translation_tag  # noqa: E402
+
 SOURCE = Path(sys.argv[1] if len(sys.argv) > 1 else Path(__file__).resolve().parents[2]).resolve()
 
 # Each program's resource script, and the folder of its texts (lang/).
@@ -76,19 +79,7 @@ _DIALOG_PARTS = {"STYLE", "EXSTYLE", "CAPTION", "FONT", "BEGIN"}
 
 def rc_text(token):
     """A quoted resource-script string as the program gets it."""
-    body, out, i = token[1:-1], [], 0
-    while i < len(body):
-        c = body[i]
-        if c == "\\" and i + 1 < len(body):
-            out.append({"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"'}.get(body[i + 1], body[i + 1]))
-            i += 2
-        elif c == '"':  # "" inside a string
-            out.append('"')
-            i += 2
-        else:
-            out.append(c)
-            i += 1
-    return "".join(out)
+    return rc_literal(token[1:-1])
 
 
 class Script:
@@ -190,13 +181,6 @@ class Script:
                 dialog["controls"].append((keyword, text, tokens[j]))
             i += 1
         return dialog, i + 1
-
-
-def translation_tag(name):
-    """The language of a translation's file name (BrimSet.de.rc: "de"), or
-    None for English."""
-    match = re.search(r"\.([a-z]{2}(?:-[A-Z]{2})?)\.rc$", name)
-    return match.group(1) if match and match.group(1) != "en" else None
 
 
 def english(script):
