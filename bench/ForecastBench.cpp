@@ -87,23 +87,19 @@ uint64_t Bytes(double value)
 // Replays a trace with the first pass `offset` seconds after its start.
 Run RunTrace(const Trace& trace, double offset)
 {
-    DriveSettingsImage settings = {};
-    settings[D].Enabled = 1;
-    settings[D].Threshold = trace.threshold;
-    uint32_t iconMask = 0;
-    uint32_t muteMask = 0;
-    DriveTrayStateArray table = {};
-    FakeTray tray;
+    MonitorPassState state;
+    state.settings[D].Enabled = 1;
+    state.settings[D].Threshold = trace.threshold;
+    FakeTray& tray = state.tray;
     Run run;
     for (int n = 0;; ++n) {
         const double t = offset + n * PASS_SECONDS;
         if (t > trace.seconds)
             break;
-        const bool earlyBefore = (iconMask & DriveBit(D)) != 0 && table[D].early;
+        const bool earlyBefore = (state.iconMask & DriveBit(D)) != 0 && state.table[D].early;
         tray.now = FIRST_TICK + static_cast<uint32_t>(std::llround(t * 1000.0));
         tray.drives[L"D:\\"] = DriveSpace{ Bytes(trace.freeAt(t)), trace.total };
-        tray.StartPass();
-        ScanWatchedDrives(settings, iconMask, muteMask, table, tray.levels, tray.trends, tray);
+        state.RunPass();
         for (const std::string& fault : tray.faults) {
             std::fprintf(stderr, "ForecastBench: %s, offset %.0f s, pass %d: %s\n", trace.id.c_str(), offset, n,
                          fault.c_str());

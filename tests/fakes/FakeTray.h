@@ -272,3 +272,19 @@ private:
         return false;
     }
 };
+
+// One monitor's state between passes, as the window keeps it in its
+// file-level variables, and a pass over it against the fake.
+struct MonitorPassState {
+    DriveSettingsImage settings = {};
+    uint32_t iconMask = 0;
+    uint32_t muteMask = 0;
+    DriveTrayStateArray table = {};
+    FakeTray tray;
+
+    void RunPass()
+    {
+        tray.StartPass();
+        ScanWatchedDrives(settings, iconMask, muteMask, table, tray.levels, tray.trends, tray);
+    }
+};

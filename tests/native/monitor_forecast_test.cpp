@@ -28,12 +28,7 @@ struct TraceResult {
     int horizonAsked = 0;
 };
 
-struct ForecastFixture : ::testing::Test {
-    DriveSettingsImage settings = {};
-    uint32_t iconMask = 0;
-    uint32_t muteMask = 0;
-    DriveTrayStateArray table = {};
-    FakeTray tray;
+struct ForecastFixture : ::testing::Test, MonitorPassState {
 
     // Runs `passes` passes over a drive of `total` bytes with threshold
     // `threshold`, whose free space at pass n is free(n).
@@ -45,8 +40,7 @@ struct ForecastFixture : ::testing::Test {
         for (int n = 0; n < passes; ++n) {
             tray.now = 1000 + static_cast<uint32_t>(n) * PASS;
             tray.drives[L"D:\\"] = DriveSpace{ free(n), total };
-            tray.StartPass();
-            ScanWatchedDrives(settings, iconMask, muteMask, table, tray.levels, tray.trends, tray);
+            RunPass();
             EXPECT_TRUE(tray.faults.empty()) << tray.faults.front();
             for (const std::string& call : tray.calls)
                 result.calls.push_back(std::to_string(n) + ": " + call);
@@ -158,8 +152,7 @@ TEST_F(ForecastFixture, NoFalseAlarms)
         settings[D].Enabled = 1;
         settings[D].Threshold = 8 * MB;
         tray.drives[L"D:\\"] = DriveSpace{ 60 * MB - 2 * MB * static_cast<uint64_t>(n), 64 * MB + MB * n };
-        tray.StartPass();
-        ScanWatchedDrives(settings, iconMask, muteMask, table, tray.levels, tray.trends, tray);
+        RunPass();
         EXPECT_EQ(tray.pass.earlyShown, 0u) << n;
     }
 }

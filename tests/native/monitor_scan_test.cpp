@@ -21,17 +21,11 @@ DriveSetting Watched(uint64_t threshold)
 }
 
 // One monitor's state, with a pass over a fixed list of roots.
-struct ScanFixture : ::testing::Test {
-    DriveSettingsImage settings = {};
-    uint32_t iconMask = 0;
-    uint32_t muteMask = 0;
-    DriveTrayStateArray table = {};
-    FakeTray tray;
+struct ScanFixture : ::testing::Test, MonitorPassState {
 
     std::vector<std::string> Pass()
     {
-        tray.StartPass();
-        ScanWatchedDrives(settings, iconMask, muteMask, table, tray.levels, tray.trends, tray);
+        RunPass();
         return tray.calls;
     }
 
