@@ -68,7 +68,7 @@ UniqueInterface<IShellDispatch2> DesktopShell()
 {
     UniqueInterface<IShellWindows> windows;
     if (FAILED(Com.CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
-                                reinterpret_cast<void**>(windows.Put()))))
+                                    reinterpret_cast<void**>(windows.Put()))))
         return {};
     VARIANT empty = {};  // VT_EMPTY
     long desktopWindow = 0;

@@ -29,7 +29,6 @@ struct TraceResult {
 };
 
 struct ForecastFixture : ::testing::Test, MonitorPassState {
-
     // Runs `passes` passes over a drive of `total` bytes with threshold
     // `threshold`, whose free space at pass n is free(n).
     TraceResult Run(uint64_t total, uint64_t threshold, int passes, const std::function<uint64_t(int)>& free)

@@ -22,7 +22,6 @@ DriveSetting Watched(uint64_t threshold)
 
 // One monitor's state, with a pass over a fixed list of roots.
 struct ScanFixture : ::testing::Test, MonitorPassState {
-
     std::vector<std::string> Pass()
     {
         RunPass();
